@@ -1,0 +1,44 @@
+#include "app/text.h"
+
+size_t Utf16Length(const Utf16* s, size_t max) {
+    size_t n = 0;
+    while (n < max && s[n] != 0)
+        ++n;
+    return n;
+}
+
+int CopyUtf16(Utf16* dest, size_t capacity, const Utf16* src) {
+    if (capacity == 0)
+        return 0;
+    dest[0] = 0;
+    return AppendUtf16(dest, capacity, src);
+}
+
+int AppendUtf16(Utf16* dest, size_t capacity, const Utf16* src) {
+    if (capacity == 0)
+        return 0;
+    size_t n = Utf16Length(dest, capacity - 1);
+    size_t i = 0;
+    while (src[i] != 0 && n + 1 < capacity)
+        dest[n++] = src[i++];
+    dest[n] = 0;
+    return src[i] == 0;
+}
+
+int AppendAscii(Utf16* dest, size_t capacity, const char* src) {
+    if (capacity == 0)
+        return 0;
+    size_t n = Utf16Length(dest, capacity - 1);
+    size_t i = 0;
+    while (src[i] != 0 && n + 1 < capacity)
+        dest[n++] = static_cast<Utf16>(static_cast<unsigned char>(src[i++]));
+    dest[n] = 0;
+    return src[i] == 0;
+}
+
+int EqualUtf16(const Utf16* a, const Utf16* b) {
+    size_t i = 0;
+    for (; a[i] != 0 && a[i] == b[i]; ++i) {
+    }
+    return a[i] == b[i];
+}

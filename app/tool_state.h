@@ -1,0 +1,114 @@
+// The one global record of program state. Members follow the documented order; flags that one
+// thread writes and the other polls are atomics so that every read sees a whole, current value.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "app/event.h"
+#include "app/text.h"
+#include "driver/device_slot.h"
+
+struct ProfileRecord;
+
+using WindowHandle = void*;
+using ModuleHandle = void*;
+using IconHandle = void*;
+using KernelHandle = void*;
+
+using SharedI32 = std::atomic<int32_t>;
+using SharedU32 = std::atomic<uint32_t>;
+
+struct DialogPlace {
+    int32_t open = 0;
+    uint16_t posX = 0;
+    uint16_t posY = 0;
+};
+
+struct InformationPlace {
+    int32_t open = 0;
+    uint32_t selectedDevice = 0;
+    uint16_t posX = 0;
+    uint16_t posY = 0;
+};
+
+// Storage for the platform's notification-icon record (NOTIFYICONDATAW, 976 bytes on 64-bit
+// Windows); only the Win32 layer looks inside.
+struct NotifyIconStorage {
+    alignas(8) unsigned char bytes[1024];
+};
+
+constexpr int kTrayIconCount = 7;
+constexpr int kRumbleSlotCount = 32;
+constexpr int kBatteryLogBytes = 15;
+
+struct ToolState {
+    Utf16 className[256] = {};
+    Utf16 caption[256] = {};
+    ModuleHandle instance = nullptr;
+    WindowHandle mainWindow = nullptr;
+    int32_t isAdmin = 0;
+    uint32_t debugMode = 0;
+    SharedI32 batteryLogEnabled{0};
+    KernelHandle batteryLogFile = nullptr;
+    uint8_t batteryLogLast[kBatteryLogBytes] = {};
+    KernelHandle rumbleMutex = nullptr;
+    KernelHandle rumbleMapping = nullptr;
+    uint32_t rumbleSlotAge[kRumbleSlotCount] = {};
+    KernelHandle rumbleLock = nullptr;
+    uint8_t* rumbleBlock = nullptr;
+    uint32_t rumbleSlotMask = 0;
+    SharedU32 usbDeviceCount{0};
+    uint32_t usbSelectedDevice = 0;
+    DeviceSlot usbDevices[1];
+    SharedU32 bthDeviceCount{0};
+    uint32_t bthSelectedDevice = 0;
+    DeviceSlot bthDevices[1];
+    uint32_t profileCount = 0;
+    ProfileRecord* profiles = nullptr;
+    SharedI32 running{0};
+    SharedI32 monitorExited{0};
+    uint32_t threadInterval = 0;
+    SharedI32 pauseRequested{0};
+    SharedI32 monitorPaused{0};
+    ManualResetEvent resumeEvent;
+    int32_t canResetDriver = 0;
+    SharedI32 usbConnected{0};
+    SharedI32 bthConnected{0};
+    SharedI32 rumbleActive{0};
+    int32_t profilesAvailable = 0;
+    SharedI32 rumbleEnabled{0};
+    int32_t enableTrayIcon = 0;
+    SharedI32 enableAnimationIcon{0};
+    SharedI32 enableNotifyPSButton{0};
+    SharedI32 enableNotifyLowBattery{0};
+    SharedU32 iconAnimationSpeed{0};
+    uint32_t statusBits = 0;
+    uint32_t iconValue = 0;
+    int32_t iconMode = 0;
+    uint32_t animationTicks = 0;
+    IconHandle trayIcons[kTrayIconCount] = {};
+    NotifyIconStorage notifyIcon = {};
+    DialogPlace toolSettingPlace;
+    DialogPlace versionPlace;
+    DialogPlace rumblePlace;
+    InformationPlace usbInformationPlace;
+    InformationPlace bthInformationPlace;
+    DialogPlace ffDriverPlace;
+    DialogPlace usbAutoFirePlace;
+    DialogPlace bthAutoFirePlace;
+
+    // Beyond the documented members: what the Win32 shell needs to keep the handshakes bounded
+    // and the modeless dialogs reachable from the message loop.
+    KernelHandle monitorThread = nullptr;
+    WindowHandle toolSettingDialog = nullptr;
+    WindowHandle versionDialog = nullptr;
+    uint32_t taskbarCreatedMessage = 0;
+    uint32_t trayAddRetries = 0;
+};
+
+// Resets every member to zero and sets the documented defaults; must run before any other
+// thread touches the state. The administrator test is the platform's and is applied after.
+void InitializeToolStateDefaults(ToolState* state);
+
+// Applies the administrator result and the system version to isAdmin and canResetDriver.
+void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major, uint32_t minor);

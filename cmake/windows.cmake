@@ -1,0 +1,76 @@
+enable_language(RC)
+
+set(WIN_LIBS hid setupapi cfgmgr32 comctl32 shell32 user32 gdi32 advapi32)
+if(MINGW)
+  # No MinGW runtime DLL has to travel with the executables.
+  add_link_options(-static)
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+else()
+  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+endif()
+
+# Icons are drawn from the text pixel maps in resources/icons by a small script.
+file(GLOB ICON_MAPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/icons/*.txt)
+set(ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+set(ICON_FILES)
+foreach(m ${ICON_MAPS})
+  get_filename_component(name ${m} NAME_WE)
+  list(APPEND ICON_FILES ${ICON_DIR}/${name}.ico)
+endforeach()
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_custom_command(OUTPUT ${ICON_FILES}
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_SOURCE_DIR}/resources/make_icons.py ${ICON_DIR} ${ICON_MAPS}
+  DEPENDS ${ICON_MAPS} ${CMAKE_SOURCE_DIR}/resources/make_icons.py
+  COMMENT "Drawing the icons")
+add_custom_target(padwarden_icons DEPENDS ${ICON_FILES})
+
+file(GLOB RC_PARTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h
+     ${CMAKE_SOURCE_DIR}/resources/*.manifest)
+set(RC_MAIN ${CMAKE_SOURCE_DIR}/resources/padwarden.rc)
+set_source_files_properties(${RC_MAIN} PROPERTIES OBJECT_DEPENDS "${ICON_FILES};${RC_PARTS}")
+
+add_library(padwarden_shell STATIC ${SHELL_SOURCES})
+target_link_libraries(padwarden_shell PUBLIC padwarden_core ${WIN_LIBS})
+
+function(padwarden_executable name)
+  add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/app/entry_win.cpp ${RC_MAIN} ${ARGN})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR})
+  add_dependencies(${name} padwarden_icons)
+  target_link_libraries(${name} PRIVATE padwarden_shell)
+  if(MINGW)
+    target_link_options(${name} PRIVATE -municode)
+  endif()
+endfunction()
+
+# The product: the real HID device layer, nothing of the simulator.
+padwarden_executable(padwarden ${CMAKE_SOURCE_DIR}/driver/device_port_win.cpp)
+
+if(EXISTS ${CMAKE_SOURCE_DIR}/sim/device_port_pipe_win.cpp)
+  padwarden_executable(padwarden-sim ${CMAKE_SOURCE_DIR}/sim/device_port_pipe_win.cpp)
+endif()
+
+# GoogleTest from Debian's sources, built with this toolchain.
+set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+target_compile_options(gtest PRIVATE -Wno-error)
+target_compile_options(gtest_main PRIVATE -Wno-error)
+
+file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/*.cpp)
+add_executable(padwarden_win_tests ${WIN_TEST_SOURCES} ${RC_MAIN} ${CMAKE_SOURCE_DIR}/driver/device_port_win.cpp)
+target_include_directories(padwarden_win_tests PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR})
+add_dependencies(padwarden_win_tests padwarden_icons)
+target_link_libraries(padwarden_win_tests PRIVATE padwarden_shell gtest gtest_main)
+
+# Instruments of the end-to-end tier.
+file(GLOB E2E_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_win.cpp)
+foreach(t ${E2E_TOOLS})
+  get_filename_component(name ${t} NAME_WE)
+  string(REGEX REPLACE "_win$" "" name ${name})
+  add_executable(${name} ${t})
+  target_link_libraries(${name} PRIVATE user32 comctl32)
+  if(MINGW)
+    target_link_options(${name} PRIVATE -municode)
+  endif()
+endforeach()

@@ -1,0 +1,44 @@
+// The device port: the few platform services the driver link needs. The Windows build implements
+// them with SetupDi*, HidD_*, HidP_GetCaps and CM_* (device_port_win.cpp); the simulated driver
+// implements them in-process for native tests and over a pipe for padwarden-sim.exe. The choice
+// is made at link time.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+#include "app/text.h"
+#include "driver/device_slot.h"
+
+enum class EnumResult { Found, Skip, End };
+
+// The present HID interfaces (DIGCF_PRESENT | DIGCF_DEVICEINTERFACE on the HID class).
+struct HidDeviceList;
+HidDeviceList* OpenHidDeviceList();
+// Interface `index`: End when there is none, Skip when its detail cannot be read or its path does
+// not fit `capacity` units (terminator included), else Found with the path.
+EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, size_t capacity);
+// Device instance id of the parent device node of the element at `index` (SetupDiEnumDeviceInfo,
+// CM_Get_Parent, CM_Get_Device_IDW); 0 when any step fails, leaving `id` untouched.
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity);
+void CloseHidDeviceList(HidDeviceList* list);
+
+// Open for read and write, shared read and write; null when the open fails.
+DeviceHandle OpenHidDevice(const Utf16* path);
+// Usage page and usage of the top-level collection; 0 when the preparsed data or caps fail.
+int GetHidUsage(DeviceHandle device, uint16_t* usagePage, uint16_t* usage);
+int GetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length);
+int SetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length);
+void CloseHidDevice(DeviceHandle device);
+
+// All present device nodes of all classes that expose an interface (for the driver reset).
+struct PresentDeviceList;
+PresentDeviceList* OpenPresentDeviceList();
+EnumResult GetPresentDeviceInstanceId(PresentDeviceList* list, uint32_t index, Utf16* id, size_t capacity);
+// Installs the DIF_PROPERTYCHANGE record (DICS_PROPCHANGE, DICS_FLAG_CONFIGSPECIFIC, profile 0)
+// and calls the class installer for element `index`; 1 when both calls succeed.
+int RestartPresentDevice(PresentDeviceList* list, uint32_t index);
+// 1 when the set was destroyed.
+int ClosePresentDeviceList(PresentDeviceList* list);
+
+// Debugger output (OutputDebugStringW on Windows).
+void TraceDebugText(const Utf16* text);

@@ -1,0 +1,24 @@
+// One open HID device of the controller driver, one per transport.
+#pragma once
+#include <cstdint>
+#include <mutex>
+
+#include "app/text.h"
+
+// Opaque device handle of the device port: the platform's file handle on Windows, a simulator
+// token elsewhere. Null means closed; the all-ones value is the platform's invalid handle.
+using DeviceHandle = void*;
+
+inline int IsOpenDeviceHandle(DeviceHandle h) {
+    return h != nullptr && h != reinterpret_cast<DeviceHandle>(~static_cast<uintptr_t>(0));
+}
+
+constexpr int kDriverInfoSize = 81;
+constexpr int kInstanceIdChars = 200;
+
+struct DeviceSlot {
+    DeviceHandle handle = nullptr;
+    std::mutex lock;
+    Utf16 parentInstanceId[kInstanceIdChars] = {};
+    uint8_t driverInfo[kDriverInfoSize] = {};
+};
