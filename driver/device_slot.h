@@ -15,10 +15,15 @@ inline int IsOpenDeviceHandle(DeviceHandle h) {
 
 constexpr int kDriverInfoSize = 81;
 constexpr int kInstanceIdChars = 200;
+// HID interface paths, terminator included; a longer path is skipped by discovery, never cut.
+constexpr int kDevicePathChars = 512;
 
 struct DeviceSlot {
     DeviceHandle handle = nullptr;
     std::mutex lock;
     Utf16 parentInstanceId[kInstanceIdChars] = {};
     uint8_t driverInfo[kDriverInfoSize] = {};
+    // Interface path the open handle came from, so that a later discovery leaves this device
+    // alone instead of opening it a second time behind the lock's back.
+    Utf16 devicePath[kDevicePathChars] = {};
 };

@@ -1,0 +1,224 @@
+// The device port over the real HID class, device installer and configuration manager.
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+#include <cstddef>
+#include <cstdlib>
+#include <cwchar>
+#include <new>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
+#include "driver/device_port.h"
+
+static_assert(sizeof(wchar_t) == sizeof(Utf16), "device paths pass between wchar_t and Utf16 unchanged");
+static_assert(sizeof(SP_CLASSINSTALL_HEADER) == 8, "class-install header is 8 bytes");
+static_assert(sizeof(SP_PROPCHANGE_PARAMS) == 20, "property-change record is 20 bytes");
+
+struct HidDeviceList {
+    HDEVINFO set;
+    GUID hidGuid;
+};
+
+struct PresentDeviceList {
+    HDEVINFO set;
+};
+
+namespace {
+
+const wchar_t* Wide(const Utf16* s) {
+    return reinterpret_cast<const wchar_t*>(s);
+}
+HANDLE Native(DeviceHandle h) {
+    return static_cast<HANDLE>(h);
+}
+
+// Copies a terminated wide string of at most `available` units; 0 when it is unterminated or does
+// not fit `capacity` units with its terminator.
+int CopyFitting(Utf16* dest, size_t capacity, const wchar_t* src, size_t available) {
+    size_t length = wcsnlen(src, available);
+    if (length == available || length + 1 > capacity)
+        return 0;
+    for (size_t i = 0; i < length; ++i)
+        dest[i] = static_cast<Utf16>(src[i]);
+    dest[length] = 0;
+    return 1;
+}
+
+// The configuration manager's id of a device node, bounded to the instance-id buffer.
+int DeviceIdOf(DEVINST node, Utf16* id, size_t capacity) {
+    wchar_t buffer[kInstanceIdChars + 1] = {};
+    if (CM_Get_Device_IDW(node, buffer, kInstanceIdChars, 0) != CR_SUCCESS)
+        return 0;
+    return CopyFitting(id, capacity, buffer, kInstanceIdChars + 1);
+}
+
+int DeviceInfoAt(HDEVINFO set, uint32_t index, SP_DEVINFO_DATA* info) {
+    *info = SP_DEVINFO_DATA{};
+    info->cbSize = sizeof(SP_DEVINFO_DATA);
+    return SetupDiEnumDeviceInfo(set, index, info) ? 1 : 0;
+}
+
+} // namespace
+
+HidDeviceList* OpenHidDeviceList() {
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return nullptr;
+    HidDeviceList* list = new (std::nothrow) HidDeviceList{set, guid};
+    if (list == nullptr)
+        SetupDiDestroyDeviceInfoList(set);
+    return list;
+}
+
+EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, size_t capacity) {
+    if (list == nullptr)
+        return EnumResult::End;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof data;
+    // Any failure ends the walk; only "no more items" is expected here.
+    if (!SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data))
+        return EnumResult::End;
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &size, nullptr);
+    constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
+    if (size <= pathOffset)
+        return EnumResult::Skip;
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::calloc(1, size));
+    if (detail == nullptr)
+        return EnumResult::Skip;
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    EnumResult result = EnumResult::Skip;
+    if (SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, size, nullptr, nullptr) &&
+        CopyFitting(path, capacity, detail->DevicePath, (size - pathOffset) / sizeof(wchar_t)))
+        result = EnumResult::Found;
+    std::free(detail);
+    return result;
+}
+
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity) {
+    if (list == nullptr || id == nullptr)
+        return 0;
+    SP_DEVINFO_DATA info;
+    if (!DeviceInfoAt(list->set, index, &info))
+        return 0;
+    DEVINST parent = 0;
+    if (CM_Get_Parent(&parent, info.DevInst, 0) != CR_SUCCESS)
+        return 0;
+    Utf16 buffer[kInstanceIdChars];
+    if (!DeviceIdOf(parent, buffer, kInstanceIdChars) || capacity == 0)
+        return 0;
+    // Left untouched unless the whole id fits.
+    size_t length = Utf16Length(buffer, kInstanceIdChars);
+    if (length + 1 > capacity)
+        return 0;
+    for (size_t i = 0; i <= length; ++i)
+        id[i] = buffer[i];
+    return 1;
+}
+
+void CloseHidDeviceList(HidDeviceList* list) {
+    if (list == nullptr)
+        return;
+    SetupDiDestroyDeviceInfoList(list->set);
+    delete list;
+}
+
+DeviceHandle OpenHidDevice(const Utf16* path) {
+    if (path == nullptr)
+        return nullptr;
+    HANDLE h = CreateFileW(Wide(path), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    return h == INVALID_HANDLE_VALUE ? nullptr : static_cast<DeviceHandle>(h);
+}
+
+int GetHidUsage(DeviceHandle device, uint16_t* usagePage, uint16_t* usage) {
+    if (!IsOpenDeviceHandle(device) || usagePage == nullptr || usage == nullptr)
+        return 0;
+    PHIDP_PREPARSED_DATA preparsed = nullptr;
+    if (!HidD_GetPreparsedData(Native(device), &preparsed))
+        return 0;
+    HIDP_CAPS caps = {};
+    NTSTATUS status = HidP_GetCaps(preparsed, &caps);
+    HidD_FreePreparsedData(preparsed);
+    if (status != HIDP_STATUS_SUCCESS)
+        return 0;
+    *usagePage = caps.UsagePage;
+    *usage = caps.Usage;
+    return 1;
+}
+
+int GetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length) {
+    if (!IsOpenDeviceHandle(device) || buffer == nullptr)
+        return 0;
+    return HidD_GetFeature(Native(device), buffer, length) ? 1 : 0;
+}
+
+int SetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length) {
+    if (!IsOpenDeviceHandle(device) || buffer == nullptr)
+        return 0;
+    return HidD_SetFeature(Native(device), buffer, length) ? 1 : 0;
+}
+
+void CloseHidDevice(DeviceHandle device) {
+    if (IsOpenDeviceHandle(device))
+        CloseHandle(Native(device));
+}
+
+PresentDeviceList* OpenPresentDeviceList() {
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr,
+                                        DIGCF_ALLCLASSES | DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return nullptr;
+    PresentDeviceList* list = new (std::nothrow) PresentDeviceList{set};
+    if (list == nullptr)
+        SetupDiDestroyDeviceInfoList(set);
+    return list;
+}
+
+EnumResult GetPresentDeviceInstanceId(PresentDeviceList* list, uint32_t index, Utf16* id, size_t capacity) {
+    if (list == nullptr)
+        return EnumResult::End;
+    SP_DEVINFO_DATA info;
+    if (!DeviceInfoAt(list->set, index, &info))
+        return EnumResult::End;
+    if (id == nullptr || !DeviceIdOf(info.DevInst, id, capacity))
+        return EnumResult::Skip;
+    return EnumResult::Found;
+}
+
+int RestartPresentDevice(PresentDeviceList* list, uint32_t index) {
+    if (list == nullptr)
+        return 0;
+    SP_DEVINFO_DATA info;
+    if (!DeviceInfoAt(list->set, index, &info))
+        return 0;
+    SP_PROPCHANGE_PARAMS params = {};
+    params.ClassInstallHeader.cbSize = sizeof(SP_CLASSINSTALL_HEADER);
+    params.ClassInstallHeader.InstallFunction = DIF_PROPERTYCHANGE;
+    params.StateChange = DICS_PROPCHANGE;
+    params.Scope = DICS_FLAG_CONFIGSPECIFIC;
+    params.HwProfile = 0;
+    if (!SetupDiSetClassInstallParamsW(list->set, &info, &params.ClassInstallHeader, sizeof params))
+        return 0;
+    return SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, list->set, &info) ? 1 : 0;
+}
+
+int ClosePresentDeviceList(PresentDeviceList* list) {
+    if (list == nullptr)
+        return 0;
+    BOOL destroyed = SetupDiDestroyDeviceInfoList(list->set);
+    delete list;
+    return destroyed ? 1 : 0;
+}
+
+void TraceDebugText(const Utf16* text) {
+    if (text != nullptr)
+        OutputDebugStringW(Wide(text));
+}

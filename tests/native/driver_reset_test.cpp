@@ -1,0 +1,160 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <algorithm>
+#include <functional>
+#include <string>
+
+#include "driver/discovery.h"
+#include "driver/driver_reset.h"
+#include "resources/resource.h"
+#include "tests/native/driver_sim_helpers.h"
+#include "tests/native/ui_port_fake.h"
+
+namespace {
+
+class DriverReset : public SimulatedDriver {
+  public:
+    void SetUp() override {
+        SimulatedDriver::SetUp();
+        ClearShownErrors();
+        usb = SimAddDevice(SimKind::DriverUsb);
+        bth = SimAddDevice(SimKind::DriverBluetooth);
+        ASSERT_EQ(DiscoverDevices(state.get()), 1);
+        SimClearLog();
+    }
+
+    // The simulator's present-device list as the platform would walk it.
+    static std::vector<std::u16string> PresentIds() {
+        std::vector<std::u16string> ids;
+        uint32_t list = SimOpenPresentList();
+        std::string id;
+        for (uint32_t i = 0; SimPresentListId(list, i, &id) == EnumResult::Found; ++i)
+            ids.push_back(SimUtf8ToUtf16(id));
+        SimClosePresentList(list);
+        return ids;
+    }
+
+    static uint32_t Restarts(uint32_t dev) {
+        SimDevice d;
+        SimGetDevice(dev, &d);
+        return d.restarts;
+    }
+
+    void SetParent(DeviceSlot* slot, const std::u16string& id) {
+        std::memset(slot->parentInstanceId, 0, sizeof slot->parentInstanceId);
+        std::memcpy(slot->parentInstanceId, id.c_str(), id.size() * sizeof(char16_t));
+    }
+
+    uint32_t usb = 0;
+    uint32_t bth = 0;
+};
+
+TEST_F(DriverReset, RestartsTheRecordedParentAndTracesEachIdUpToIt) {
+    std::vector<std::u16string> ids = PresentIds();
+    SimDevice d;
+    SimGetDevice(bth, &d);
+    std::u16string parent = SimUtf8ToUtf16(d.parentInstanceId);
+    size_t match = 0;
+    while (match < ids.size() && ids[match] != parent)
+        ++match;
+    ASSERT_LT(match, ids.size());
+    // The list holds a lower-case twin ahead of the parent: only an exact compare skips it.
+    std::u16string lower = parent;
+    for (char16_t& c : lower)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+    ASSERT_LT(std::find(ids.begin(), ids.end(), lower) - ids.begin(), static_cast<long>(match));
+
+    EXPECT_EQ(ResetDriver(&state->bthDevices[0]), 1);
+    EXPECT_EQ(SimTraceTexts(), std::vector<std::u16string>(ids.begin(), ids.begin() + match + 1));
+    EXPECT_EQ(Restarts(bth), 1u);
+    EXPECT_EQ(Restarts(usb), 0u);
+    EXPECT_EQ(CountLog("RESTART"), 1);
+    EXPECT_EQ(state->bthDevices[0].handle, nullptr);
+    EXPECT_EQ(SimOpenHandleCount(), 1u); // the USB slot's
+    EXPECT_EQ(SimOpenListCount(), 0u);
+    EXPECT_TRUE(ShownErrors().empty());
+}
+
+TEST_F(DriverReset, FailuresCloseTheSlotAndShowWhatTheyMust) {
+    struct Case {
+        const char* name;
+        std::function<void(DriverReset*, DeviceSlot*)> arrange;
+        std::vector<uint32_t> shown;
+        int tracesAll; // every present id was traced (nothing matched)
+    };
+    const Case cases[] = {
+        {"empty parent id",
+         [](DriverReset* t, DeviceSlot* s) { t->SetParent(s, u""); },
+         {IDS_CANNOT_GET_DEVICE_INFO},
+         1},
+        {"parent id differing only in case",
+         [](DriverReset* t, DeviceSlot* s) {
+             std::u16string id(s->parentInstanceId);
+             id[0] = u'u'; // "uSB\..." is in no list
+             t->SetParent(s, id);
+         },
+         {IDS_CANNOT_GET_DEVICE_INFO},
+         1},
+        {"parent id that is a prefix of a present id",
+         [](DriverReset* t, DeviceSlot* s) {
+             std::u16string id(s->parentInstanceId);
+             id.pop_back();
+             t->SetParent(s, id);
+         },
+         {IDS_CANNOT_GET_DEVICE_INFO},
+         1},
+        {"device list not available",
+         [](DriverReset*, DeviceSlot*) { SimSetListFaults(0, 1); },
+         {IDS_CANNOT_GET_DEVICE_INFO},
+         0},
+        {"class installer fails",
+         [](DriverReset* t, DeviceSlot*) {
+             SimFaults f;
+             f.failRestart = 1;
+             SimSetFaults(t->usb, f);
+         },
+         {},
+         0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        SimSetListFaults(0, 0);
+        SimSetFaults(usb, SimFaults{});
+        CloseDevices(state.get());
+        ASSERT_EQ(DiscoverDevices(state.get()), 1);
+        ClearShownErrors();
+        DeviceSlot* slot = &state->usbDevices[0];
+        c.arrange(this, slot);
+        std::vector<std::u16string> ids = PresentIds();
+        size_t tracedBefore = SimTraceTexts().size();
+
+        EXPECT_EQ(ResetDriver(slot), 0);
+        EXPECT_EQ(ShownErrors(), c.shown);
+        EXPECT_EQ(slot->handle, nullptr);
+        EXPECT_EQ(SimOpenHandleCount(), 1u); // only the Bluetooth slot's handle is left
+        EXPECT_EQ(SimOpenListCount(), 0u);
+        EXPECT_EQ(Restarts(usb) + Restarts(bth), 0u);
+        std::vector<std::u16string> traces = SimTraceTexts();
+        traces.erase(traces.begin(), traces.begin() + static_cast<long>(tracedBefore));
+        if (c.tracesAll) {
+            EXPECT_EQ(traces, ids);
+        }
+    }
+
+    ClearShownErrors();
+    EXPECT_EQ(ResetDriver(nullptr), 0);
+    EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_INVALID_PARAMETERS});
+}
+
+TEST_F(DriverReset, ResetOfAClosedSlotStillFindsItsParent) {
+    // After CloseDevices the slot keeps its parent id; the reset needs no open handle.
+    CloseDevices(state.get());
+    EXPECT_EQ(ResetDriver(&state->usbDevices[0]), 1);
+    EXPECT_EQ(Restarts(usb), 1u);
+    EXPECT_EQ(SimBadCloseCount(), 0u);
+    EXPECT_TRUE(ShownErrors().empty());
+}
+
+} // namespace

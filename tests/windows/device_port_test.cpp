@@ -1,0 +1,122 @@
+// The HID device port against Wine's own devices: Wine lists a mouse and a keyboard collection,
+// no joystick, so discovery must take none of them while the enumeration itself works.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/tool_state.h"
+#include "driver/device_port.h"
+#include "driver/discovery.h"
+
+namespace {
+
+std::u16string Text(const Utf16* s, size_t capacity) {
+    return std::u16string(s, Utf16Length(s, capacity));
+}
+
+std::u16string Lower(std::u16string s) {
+    for (char16_t& c : s)
+        if (c >= u'A' && c <= u'Z')
+            c = static_cast<char16_t>(c - u'A' + u'a');
+    return s;
+}
+
+std::vector<std::u16string> HidPaths() {
+    std::vector<std::u16string> paths;
+    HidDeviceList* list = OpenHidDeviceList();
+    EXPECT_NE(list, nullptr);
+    for (uint32_t i = 0; list != nullptr && i < 1000; ++i) {
+        Utf16 path[kDevicePathChars];
+        EnumResult r = EnumHidInterface(list, i, path, kDevicePathChars);
+        if (r == EnumResult::End)
+            break;
+        if (r == EnumResult::Found)
+            paths.push_back(Text(path, kDevicePathChars));
+    }
+    CloseHidDeviceList(list);
+    return paths;
+}
+
+TEST(DevicePortWin, EnumeratesHidInterfacesWithBoundedPaths) {
+    std::vector<std::u16string> paths = HidPaths();
+    ASSERT_GE(paths.size(), 1u);
+    const std::u16string hidClass = u"{4d1e55b2-f16f-11cf-88cb-001111000030}";
+    for (const std::u16string& p : paths) {
+        std::u16string lower = Lower(p);
+        EXPECT_EQ(lower.rfind(u"\\\\?\\hid#", 0), 0u);
+        ASSERT_GE(lower.size(), hidClass.size());
+        EXPECT_EQ(lower.substr(lower.size() - hidClass.size()), hidClass);
+    }
+
+    // A path that does not fit with its terminator is skipped whole; one more unit takes it.
+    HidDeviceList* list = OpenHidDeviceList();
+    ASSERT_NE(list, nullptr);
+    const size_t length = paths[0].size();
+    std::vector<Utf16> buffer(length + 1, u'#');
+    EXPECT_EQ(EnumHidInterface(list, 0, buffer.data(), length), EnumResult::Skip);
+    EXPECT_EQ(EnumHidInterface(list, 0, buffer.data(), length + 1), EnumResult::Found);
+    EXPECT_EQ(Text(buffer.data(), length + 1), paths[0]);
+    Utf16 path[kDevicePathChars];
+    EXPECT_EQ(EnumHidInterface(list, static_cast<uint32_t>(paths.size()) + 100, path, kDevicePathChars),
+              EnumResult::End);
+    CloseHidDeviceList(list);
+    EXPECT_EQ(EnumHidInterface(nullptr, 0, path, kDevicePathChars), EnumResult::End);
+}
+
+TEST(DevicePortWin, WineDevicesOpenButNoneIsAJoystick) {
+    for (const std::u16string& p : HidPaths()) {
+        DeviceHandle device = OpenHidDevice(reinterpret_cast<const Utf16*>(p.c_str()));
+        ASSERT_TRUE(IsOpenDeviceHandle(device));
+        uint16_t usagePage = 0;
+        uint16_t usage = 0;
+        EXPECT_EQ(GetHidUsage(device, &usagePage, &usage), 1);
+        EXPECT_FALSE(usagePage == 1 && usage == 4);
+        CloseHidDevice(device);
+    }
+    EXPECT_EQ(OpenHidDevice(u"\\\\?\\hid#no_such_device#0#{4d1e55b2-f16f-11cf-88cb-001111000030}"), nullptr);
+    uint8_t report[256] = {2};
+    EXPECT_EQ(GetFeatureReport(nullptr, report, sizeof report), 0);
+    EXPECT_EQ(SetFeatureReport(nullptr, report, sizeof report), 0);
+    uint16_t usagePage = 0;
+    uint16_t usage = 0;
+    EXPECT_EQ(GetHidUsage(nullptr, &usagePage, &usage), 0);
+}
+
+TEST(DevicePortWin, DiscoveryTakesNoneOfWinesDevices) {
+    auto state = std::make_unique<ToolState>();
+    InitializeToolStateDefaults(state.get());
+    EXPECT_EQ(DiscoverDevices(state.get()), 0);
+    EXPECT_EQ(state->usbDeviceCount.load(), 0u);
+    EXPECT_EQ(state->bthDeviceCount.load(), 0u);
+    EXPECT_EQ(state->usbDevices[0].handle, nullptr);
+    EXPECT_EQ(state->bthDevices[0].handle, nullptr);
+    EXPECT_EQ(CloseDevices(state.get()), 1);
+}
+
+TEST(DevicePortWin, PresentDevicesListTheHidNodes) {
+    PresentDeviceList* list = OpenPresentDeviceList();
+    ASSERT_NE(list, nullptr);
+    std::vector<std::u16string> ids;
+    for (uint32_t i = 0; i < 10000; ++i) {
+        Utf16 id[kInstanceIdChars];
+        EnumResult r = GetPresentDeviceInstanceId(list, i, id, kInstanceIdChars);
+        if (r == EnumResult::End)
+            break;
+        if (r == EnumResult::Found)
+            ids.push_back(Text(id, kInstanceIdChars));
+    }
+    EXPECT_EQ(ClosePresentDeviceList(list), 1);
+    size_t hidNodes = 0;
+    for (const std::u16string& id : ids) {
+        EXPECT_FALSE(id.empty());
+        if (id.rfind(u"HID\\", 0) == 0)
+            ++hidNodes;
+    }
+    EXPECT_GE(hidNodes, HidPaths().size());
+    EXPECT_EQ(GetPresentDeviceInstanceId(nullptr, 0, nullptr, 0), EnumResult::End);
+    EXPECT_EQ(ClosePresentDeviceList(nullptr), 0);
+}
+
+} // namespace
