@@ -1,0 +1,276 @@
+// ds3sim.exe: serves the simulated controller driver to padwarden-sim.exe over a named pipe
+// (sim_pipe.h) and, like Windows, broadcasts WM_DEVICECHANGE / DBT_DEVNODES_CHANGED whenever its
+// set of present devices changes.
+//
+//   ds3sim.exe [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME]
+//              [--restart-delay MS]
+//
+// --script runs FILE's commands before serving; --control polls FILE every 100 ms and runs each
+// complete line appended to it after start (what it held before is left alone, so a restarted
+// simulator does not replay an old run; a file that appears later is read from its start); --stdin runs
+// commands as they arrive on standard input. Without --script and
+// --stdin it starts with one USB and one Bluetooth device. The log file is also taken from the
+// environment variable PADWARDEN_SIM_LOG; the pipe name from PADWARDEN_DS3SIM_PIPE (the same
+// variable the client reads). Commands are those of sim_script.cpp. Replies and errors go to
+// standard output, one line each; "ds3sim ready" is printed once the pipe accepts clients.
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <mutex>
+#include <shellapi.h>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/sim_driver.h"
+#include "sim/sim_pipe_server.h"
+
+namespace {
+
+constexpr int kPipeInstances = 4;
+constexpr DWORD kTickMs = 50;
+constexpr int kControlTicks = 2;
+constexpr uint32_t kDefaultRestartDelayMs = 300;
+constexpr DWORD kMaxScriptBytes = 1 << 20;
+constexpr UINT kDevNodesChanged = 0x0007; // DBT_DEVNODES_CHANGED
+
+std::atomic<int> quitRequested{0};
+std::mutex outputLock;
+
+void Say(const std::string& text) {
+    std::lock_guard<std::mutex> hold(outputLock);
+    std::fputs(text.c_str(), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+std::string Narrow(const wchar_t* text) {
+    return SimUtf16ToUtf8(reinterpret_cast<const Utf16*>(text), 32768);
+}
+
+void RunLine(const std::string& line) {
+    std::string reply;
+    switch (SimRunCommand(line.c_str(), &reply)) {
+    case SimCommandResult::Quit: quitRequested = 1; break;
+    case SimCommandResult::Failed: Say("error: " + reply + " [" + line + "]"); break;
+    case SimCommandResult::Done:
+        if (!reply.empty())
+            Say(reply);
+        break;
+    }
+}
+
+// Runs the complete lines at the front of `pending` and keeps an unfinished last line.
+void RunCompleteLines(std::string* pending) {
+    size_t start = 0;
+    for (size_t end; !quitRequested && (end = pending->find('\n', start)) != std::string::npos;
+         start = end + 1)
+        RunLine(pending->substr(start, end - start));
+    pending->erase(0, start);
+}
+
+// Reads what lies in `path` from `*offset` on (at most `limit` bytes); 0 when it cannot be opened.
+int ReadFrom(const std::wstring& path, uint64_t* offset, DWORD limit, std::string* out) {
+    HANDLE file =
+        CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return 0;
+    LARGE_INTEGER size = {};
+    if (GetFileSizeEx(file, &size) && static_cast<uint64_t>(size.QuadPart) < *offset)
+        *offset = 0; // the file was replaced: start over
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(*offset);
+    std::vector<char> chunk(limit);
+    DWORD got = 0;
+    int ok =
+        SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, chunk.data(), limit, &got, nullptr);
+    CloseHandle(file);
+    if (!ok)
+        return 0;
+    out->append(chunk.data(), got);
+    *offset += got;
+    return 1;
+}
+
+struct ControlFile {
+    std::wstring path;
+    uint64_t offset = 0;
+    std::string pending;
+};
+
+void PollControlFile(ControlFile* control) {
+    if (control->path.empty())
+        return;
+    if (ReadFrom(control->path, &control->offset, 64 * 1024, &control->pending))
+        RunCompleteLines(&control->pending);
+}
+
+void ReadStandardInput() {
+    char line[2048];
+    while (!quitRequested && std::fgets(line, sizeof line, stdin) != nullptr)
+        RunLine(line);
+}
+
+HANDLE CreatePipeInstance(const std::wstring& name) {
+    return CreateNamedPipeW(name.c_str(), PIPE_ACCESS_DUPLEX,
+                            PIPE_TYPE_MESSAGE | PIPE_READMODE_MESSAGE | PIPE_WAIT, PIPE_UNLIMITED_INSTANCES,
+                            kSimPipeMaxFrame, kSimPipeMaxFrame, 0, nullptr);
+}
+
+// Answers requests on one connection until the client closes it or sends a bad frame.
+void ServeConnection(HANDLE pipe) {
+    static thread_local uint8_t frame[kSimPipeMaxFrame + 1];
+    static thread_local SimPipeMessage request;
+    static thread_local SimPipeMessage answer;
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(pipe, frame, sizeof frame, &got, nullptr))
+            return;
+        if (!DecodeSimMessage(frame, got, &request)) {
+            SimLogNote("PIPE bad frame size=" + std::to_string(got));
+            return;
+        }
+        ServeSimRequest(request, &answer);
+        uint32_t size = EncodeSimMessage(answer, frame, sizeof frame);
+        DWORD put = 0;
+        if (size == 0 || !WriteFile(pipe, frame, size, &put, nullptr) || put != size)
+            return;
+    }
+}
+
+void ServePipe(std::wstring name, HANDLE pipe) {
+    while (!quitRequested) {
+        if (pipe == INVALID_HANDLE_VALUE) {
+            Sleep(100);
+            pipe = CreatePipeInstance(name);
+            continue;
+        }
+        if (ConnectNamedPipe(pipe, nullptr) || GetLastError() == ERROR_PIPE_CONNECTED)
+            ServeConnection(pipe);
+        DisconnectNamedPipe(pipe);
+    }
+}
+
+void BroadcastDeviceChange() {
+    SimLogNote("BROADCAST WM_DEVICECHANGE DBT_DEVNODES_CHANGED");
+    // Posted, not sent: a receiver busy with a pipe call into this process must not stall us.
+    PostMessageW(HWND_BROADCAST, WM_DEVICECHANGE, kDevNodesChanged, 0);
+}
+
+std::wstring FullPipeName(const std::wstring& name) {
+    if (name.rfind(L"\\\\.\\pipe\\", 0) == 0)
+        return name;
+    return L"\\\\.\\pipe\\" + name;
+}
+
+std::wstring Environment(const wchar_t* name) {
+    wchar_t value[1024];
+    DWORD n = GetEnvironmentVariableW(name, value, 1024);
+    return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
+}
+
+int Usage() {
+    Say("usage: ds3sim [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME] "
+        "[--restart-delay MS]");
+    return 2;
+}
+
+} // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argv == nullptr)
+        return 2;
+    std::wstring script;
+    std::wstring log = Environment(L"PADWARDEN_SIM_LOG");
+    std::wstring pipeName = Environment(L"PADWARDEN_DS3SIM_PIPE");
+    ControlFile control;
+    int useStdin = 0;
+    uint32_t restartDelay = kDefaultRestartDelayMs;
+    for (int i = 1; i < argc; ++i) {
+        std::wstring arg = argv[i];
+        int hasValue = i + 1 < argc;
+        if (arg == L"--stdin")
+            useStdin = 1;
+        else if (arg == L"--script" && hasValue)
+            script = argv[++i];
+        else if (arg == L"--control" && hasValue)
+            control.path = argv[++i];
+        else if (arg == L"--log" && hasValue)
+            log = argv[++i];
+        else if (arg == L"--pipe" && hasValue)
+            pipeName = argv[++i];
+        else if (arg == L"--restart-delay" && hasValue)
+            restartDelay = static_cast<uint32_t>(wcstoul(argv[++i], nullptr, 10));
+        else
+            return Usage();
+    }
+    LocalFree(argv);
+    pipeName = FullPipeName(pipeName.empty() ? std::wstring(L"padwarden-ds3sim") : pipeName);
+
+    SimReset();
+    // Handle numbers of an earlier run must not name a device of this one.
+    SimSetIdBase((GetCurrentProcessId() & 0x7FFF) << 16);
+    SimSetRestartDelay(restartDelay > 60000 ? 60000 : restartDelay);
+    if (!log.empty() && !SimSetLogFile(Narrow(log.c_str()).c_str()))
+        Say("error: cannot open log " + Narrow(log.c_str()));
+
+    if (!script.empty()) {
+        uint64_t offset = 0;
+        std::string text;
+        if (!ReadFrom(script, &offset, kMaxScriptBytes, &text)) {
+            Say("error: cannot read script " + Narrow(script.c_str()));
+            return 1;
+        }
+        text.push_back('\n');
+        RunCompleteLines(&text);
+    } else if (!useStdin) {
+        SimAddDevice(SimKind::DriverUsb);
+        SimAddDevice(SimKind::DriverBluetooth);
+    }
+    if (quitRequested) {
+        SimSetLogFile(nullptr);
+        return 0;
+    }
+    if (!control.path.empty()) {
+        std::string earlier;
+        while (ReadFrom(control.path, &control.offset, kMaxScriptBytes, &earlier) &&
+               earlier.size() == kMaxScriptBytes)
+            earlier.clear();
+    }
+
+    std::vector<HANDLE> instances;
+    for (int i = 0; i < kPipeInstances; ++i)
+        instances.push_back(CreatePipeInstance(pipeName));
+    if (instances[0] == INVALID_HANDLE_VALUE) {
+        Say("error: cannot create pipe " + Narrow(pipeName.c_str()));
+        return 1;
+    }
+    for (HANDLE pipe : instances)
+        std::thread(ServePipe, pipeName, pipe).detach();
+    if (useStdin)
+        std::thread(ReadStandardInput).detach();
+
+    SimLogNote("READY pipe=" + Narrow(pipeName.c_str()));
+    Say("ds3sim ready pipe=" + Narrow(pipeName.c_str()));
+
+    uint32_t seen = SimDeviceSetVersion();
+    for (int tick = 0; !quitRequested; ++tick) {
+        Sleep(kTickMs);
+        SimPump();
+        uint32_t now = SimDeviceSetVersion();
+        if (now != seen) {
+            seen = now;
+            BroadcastDeviceChange();
+        }
+        if (tick % kControlTicks == 0)
+            PollControlFile(&control);
+    }
+    SimLogNote("QUIT");
+    SimSetLogFile(nullptr);
+    Say("ds3sim quit");
+    ExitProcess(0);
+}
