@@ -3,6 +3,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <mutex>
 
 #include "app/event.h"
 #include "app/text.h"
@@ -97,13 +98,17 @@ struct ToolState {
     DialogPlace usbAutoFirePlace;
     DialogPlace bthAutoFirePlace;
 
-    // Beyond the documented members: what the Win32 shell needs to keep the handshakes bounded
-    // and the modeless dialogs reachable from the message loop.
+    // Beyond the documented members: what the Win32 shell needs to keep the handshakes bounded,
+    // the tray icon safe to re-add from the main thread, and modeless dialogs reachable from the
+    // message loop.
     KernelHandle monitorThread = nullptr;
-    WindowHandle toolSettingDialog = nullptr;
-    WindowHandle versionDialog = nullptr;
+    std::mutex trayLock;
     uint32_t taskbarCreatedMessage = 0;
     uint32_t trayAddRetries = 0;
+    int32_t trayIconShown = 0;
+    WindowHandle modelessDialogs[8] = {};
+    // Held around every use of batteryLogFile, so a close never meets a write in progress.
+    std::mutex batteryLogLock;
 };
 
 // Resets every member to zero and sets the documented defaults; must run before any other
@@ -111,4 +116,5 @@ struct ToolState {
 void InitializeToolStateDefaults(ToolState* state);
 
 // Applies the administrator result and the system version to isAdmin and canResetDriver.
-void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major, uint32_t minor);
+void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major,
+                            uint32_t minor);

@@ -31,6 +31,9 @@ set_source_files_properties(${RC_MAIN} PROPERTIES OBJECT_DEPENDS "${ICON_FILES};
 
 add_library(padwarden_shell STATIC ${SHELL_SOURCES})
 target_link_libraries(padwarden_shell PUBLIC padwarden_core ${WIN_LIBS})
+# The portable logic calls the ports that the shell implements: let the linker see both twice.
+target_link_libraries(padwarden_core INTERFACE padwarden_shell)
+set_property(TARGET padwarden_core PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
 
 function(padwarden_executable name)
   add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/app/entry_win.cpp ${RC_MAIN} ${ARGN})
@@ -47,6 +50,12 @@ padwarden_executable(padwarden ${CMAKE_SOURCE_DIR}/driver/device_port_win.cpp)
 
 if(EXISTS ${CMAKE_SOURCE_DIR}/sim/device_port_pipe_win.cpp)
   padwarden_executable(padwarden-sim ${CMAKE_SOURCE_DIR}/sim/device_port_pipe_win.cpp)
+endif()
+
+if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp)
+  # Console program: replies and "ds3sim ready" go to stdout.
+  add_executable(ds3sim ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp)
+  target_link_libraries(ds3sim PRIVATE padwarden_sim_core user32 shell32)
 endif()
 
 # GoogleTest from Debian's sources, built with this toolchain.

@@ -1,0 +1,57 @@
+// Declarations shared by the Win32 layer's files.
+#pragma once
+#include <windows.h>
+
+#include "app/tool_state.h"
+
+constexpr UINT kTrayCallbackMessage = 0x8001;
+constexpr UINT kTrayIconId = 201;
+constexpr UINT_PTR kTrayRetryTimer = 1;
+
+inline const wchar_t* W(const Utf16* s) {
+    return reinterpret_cast<const wchar_t*>(s);
+}
+inline wchar_t* W(Utf16* s) {
+    return reinterpret_cast<wchar_t*>(s);
+}
+
+int StartUp(HINSTANCE instance);
+void InitializeToolState(ToolState* state);
+int IsDebugCommandLine();
+void ShutDown(ToolState* state);
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Loads a string of the tool's own module into `out` (always terminated).
+void LoadText(UINT id, wchar_t* out, int capacity);
+
+// Tray icon
+int AddTrayIcon(ToolState* state);
+// Adds the current record again (failed first add, Explorer restart) without touching the
+// icon state machine.
+int ReAddTrayIcon(ToolState* state);
+void SelectTrayIcon(ToolState* state);
+void ModifyTrayIcon(ToolState* state);
+void DeleteTrayIcon(ToolState* state);
+int ShowTrayMenu(ToolState* state);
+HMENU BuildProfileMenu(ToolState* state, int transport);
+
+// Modeless dialogs
+void RegisterModelessDialog(ToolState* state, HWND dialog);
+void UnregisterModelessDialog(ToolState* state, HWND dialog);
+int IsModelessDialogMessage(ToolState* state, MSG* message);
+// Opens the dialog unless its place says it is open; shows 1005 when it cannot be created.
+void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLGPROC procedure);
+// The Tool state handed to a dialog procedure at its initialisation message.
+ToolState* DialogState(HWND dialog);
+// The placement convention: marks the place open and moves the dialog onto the screen.
+void BeginDialogPlace(HWND dialog, int32_t* openFlag, uint16_t* posX, uint16_t* posY);
+void StoreDialogPlace(HWND dialog, uint16_t* posX, uint16_t* posY);
+void EndDialogPlace(ToolState* state, HWND dialog, int32_t* openFlag);
+
+// Battery log
+void SetBatteryLogging(HWND dialog);
+void CloseBatteryLog(ToolState* state);
+
+INT_PTR CALLBACK ToolSettingDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK VersionDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,0 +1,136 @@
+#include "app/command_line.h"
+#include "app/settings.h"
+#include "app/shell_win.h"
+
+#include <commctrl.h>
+#include "app/ui_port.h"
+#include "monitor/monitor.h"
+#include "resources/resource.h"
+
+namespace {
+
+// The one Tool state of the process; everything else reaches it through the pointer handed to
+// the window, the dialogs and the Monitor thread.
+ToolState toolState;
+
+int RegisterMainClass(ToolState* state) {
+    WNDCLASSEXW wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = static_cast<HINSTANCE>(state->instance);
+    wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_APPLICATION_LARGE));
+    wc.hIconSm = static_cast<HICON>(state->trayIcons[0]);
+    wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
+    wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
+    wc.lpszClassName = W(state->className);
+    return RegisterClassExW(&wc) != 0;
+}
+
+HWND CreateMainWindow(ToolState* state) {
+    HWND window = CreateWindowExW(0, W(state->className), W(state->caption), WS_POPUP, 0, 0, 1, 1, nullptr,
+                                  nullptr, static_cast<HINSTANCE>(state->instance), state);
+    if (window != nullptr) {
+        ShowWindow(window, SW_HIDE);
+        UpdateWindow(window);
+    }
+    return window;
+}
+
+void RunMessageLoop(ToolState* state) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (IsModelessDialogMessage(state, &message))
+            continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+DWORD WINAPI MonitorThreadEntry(LPVOID parameter) {
+    MonitorThreadMain(static_cast<ToolState*>(parameter));
+    return 0;
+}
+
+typedef BOOL(WINAPI* IsUserAnAdminProc)();
+
+int QueryIsUserAnAdmin() {
+    HMODULE shell = LoadLibraryW(L"shell32.dll");
+    if (shell == nullptr)
+        return 0;
+    int result = 0;
+    auto proc =
+        reinterpret_cast<IsUserAnAdminProc>(reinterpret_cast<void*>(GetProcAddress(shell, "IsUserAnAdmin")));
+    if (proc != nullptr)
+        result = proc() ? 1 : 0;
+    FreeLibrary(shell);
+    return result;
+}
+
+} // namespace
+
+void InitializeToolState(ToolState* state) {
+    InitializeToolStateDefaults(state);
+    const int admin = QueryIsUserAnAdmin();
+    OSVERSIONINFOW version = {};
+    version.dwOSVersionInfoSize = sizeof version;
+#if defined(_MSC_VER)
+#pragma warning(suppress : 4996)
+#endif
+    const BOOL known = admin ? FALSE : GetVersionExW(&version);
+    ApplyAdministratorTest(state, admin, known != FALSE, version.dwMajorVersion, version.dwMinorVersion);
+}
+
+int IsDebugCommandLine() {
+    static_assert(sizeof(wchar_t) == sizeof(Utf16), "UTF-16 wide characters");
+    return IsDebugCommandLineText(reinterpret_cast<const Utf16*>(GetCommandLineW()));
+}
+
+int StartUp(HINSTANCE instance) {
+    wchar_t mutexName[128];
+    LoadText(IDS_MUTEX_NAME, mutexName, 128);
+    HANDLE single = CreateMutexW(nullptr, TRUE, mutexName);
+    if (single == nullptr)
+        return 0;
+    if (GetLastError() != ERROR_ALREADY_EXISTS) {
+        ToolState* state = &toolState;
+        InitializeToolState(state);
+        state->instance = instance;
+        LoadText(IDS_CLASS_NAME, W(state->className), 256);
+        LoadText(IDS_CAPTION, W(state->caption), 256);
+        for (int i = 0; i < kTrayIconCount; ++i)
+            state->trayIcons[i] = LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY_BASE + i), IMAGE_ICON,
+                                             GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
+        LoadToolSettings(state);
+        state->debugMode = static_cast<uint32_t>(IsDebugCommandLine());
+
+        // The up-down control of the settings dialog needs the common controls registered.
+        INITCOMMONCONTROLSEX controls = {sizeof controls,
+                                         ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+        InitCommonControlsEx(&controls);
+        state->taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+
+        if (!RegisterMainClass(state)) {
+            ShowErrorMessage(nullptr, IDS_CANNOT_REGISTER_CLASS);
+        } else if (CreateMainWindow(state) == nullptr) {
+            ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_WINDOW);
+        } else if ((state->monitorThread = CreateThread(nullptr, 0, MonitorThreadEntry, state, 0, nullptr)) ==
+                   nullptr) {
+            ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_THREAD);
+        } else {
+            RunMessageLoop(state);
+        }
+        ShutDown(state);
+    }
+    ReleaseMutex(single);
+    CloseHandle(single);
+    return 0;
+}
+
+void ShutDown(ToolState* state) {
+    if (state->debugMode)
+        CloseBatteryLog(state);
+    if (state->monitorThread != nullptr) {
+        CloseHandle(static_cast<HANDLE>(state->monitorThread));
+        state->monitorThread = nullptr;
+    }
+}

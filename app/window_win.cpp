@@ -1,0 +1,193 @@
+#include "app/dispatch.h"
+#include "app/settings.h"
+#include "app/shell_win.h"
+
+#include <dbt.h>
+#include "app/ui_port.h"
+#include "driver/discovery.h"
+#include "driver/driver_link.h"
+#include "driver/driver_reset.h"
+#include "profiles/profile_record.h"
+#include "resources/resource.h"
+
+namespace {
+
+ToolState* StateOf(HWND window) {
+    return reinterpret_cast<ToolState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
+}
+
+// Sleeps 1 ms at a time until the Monitor thread raises `flag`. Returns early when there is no
+// Monitor thread or it has ended, and after `limitMs` when one is given (0 = no limit).
+void WaitForMonitorFlag(ToolState* state, SharedI32* flag, DWORD limitMs) {
+    const ULONGLONG start = GetTickCount64();
+    while (flag->load() == 0) {
+        HANDLE thread = static_cast<HANDLE>(state->monitorThread);
+        if (thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
+            return;
+        if (limitMs != 0 && GetTickCount64() - start >= limitMs)
+            return;
+        Sleep(1);
+    }
+}
+
+void WaitForMonitorUnpark(ToolState* state, DWORD limitMs) {
+    const ULONGLONG start = GetTickCount64();
+    while (state->monitorPaused.load() != 0 && GetTickCount64() - start < limitMs) {
+        HANDLE thread = static_cast<HANDLE>(state->monitorThread);
+        if (thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
+            return;
+        Sleep(1);
+    }
+}
+
+LRESULT MsgCreate(HWND window, LPARAM lParam) {
+    auto* state = static_cast<ToolState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
+    SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
+    state->mainWindow = window;
+    if (state->enableTrayIcon && !AddTrayIcon(state)) {
+        // A log-on start can come before the taskbar exists: keep trying for a while.
+        state->trayAddRetries = 0;
+        SetTimer(window, kTrayRetryTimer, 1000, nullptr);
+    }
+    return 0;
+}
+
+LRESULT MsgClose(ToolState* state, HWND window) {
+    state->running = 0;
+    // A parked Monitor thread would never see the cleared flag.
+    EventSet(&state->resumeEvent);
+    WaitForMonitorFlag(state, &state->monitorExited, 0);
+    if (state->enableTrayIcon)
+        DeleteTrayIcon(state);
+    DestroyWindow(window);
+    return 0;
+}
+
+LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
+    if (id != kTrayRetryTimer)
+        return 0;
+    ++state->trayAddRetries;
+    if (ReAddTrayIcon(state) || state->trayAddRetries >= 120)
+        KillTimer(window, kTrayRetryTimer);
+    return 0;
+}
+
+void CloseAndRediscover(ToolState* state) {
+    CloseDevices(state);
+    DiscoverDevices(state);
+}
+
+// A driver reset closes the slot either way; only a failure is reported and rediscovered at once,
+// a success waits for the device-change notice of the restarted device.
+void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
+    if (ResetDriver(slot)) {
+        uint32_t n = count->load();
+        while (n > 0 && !count->compare_exchange_weak(n, n - 1)) {
+        }
+        return;
+    }
+    ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
+    CloseAndRediscover(state);
+}
+
+LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
+    switch (notice) {
+    case PBT_APMQUERYSUSPEND:
+        state->pauseRequested = 1;
+        // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
+        WaitForMonitorFlag(state, &state->monitorPaused, 5000);
+        CloseDevices(state);
+        break;
+    case PBT_APMQUERYSUSPENDFAILED:
+    case PBT_APMRESUMESUSPEND:
+    case PBT_APMRESUMEAUTOMATIC:
+        DiscoverDevices(state);
+        state->pauseRequested = 0;
+        EventSet(&state->resumeEvent);
+        // Let the thread leave its park, so that the next query-suspend waits for a new one.
+        WaitForMonitorUnpark(state, 1000);
+        break;
+    case PBT_APMRESUMECRITICAL: CloseAndRediscover(state); break;
+    default: break;
+    }
+    return TRUE;
+}
+
+LRESULT MsgDeviceChange(ToolState* state, WPARAM event) {
+    if (event == DBT_DEVNODES_CHANGED)
+        CloseAndRediscover(state);
+    return 0;
+}
+
+LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
+    if (id == kTrayIconId && mouse == WM_RBUTTONDOWN)
+        ShowTrayMenu(state);
+    return 0;
+}
+
+void ToggleRumblePermission(ToolState*) {}
+
+LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
+    const CommandDecision decision = DecideCommand(state, wParam);
+    switch (decision.action) {
+    case CommandAction::ApplyUsbProfile:
+        ApplyProfileSetting(&state->usbDevices[state->usbSelectedDevice],
+                            &state->profiles[decision.profileIndex].Setting);
+        break;
+    case CommandAction::ApplyBthProfile:
+        ApplyProfileSetting(&state->bthDevices[state->bthSelectedDevice],
+                            &state->profiles[decision.profileIndex].Setting);
+        break;
+    case CommandAction::UsbDriverReset:
+        DriverResetCommand(state, &state->usbDevices[state->usbSelectedDevice], &state->usbDeviceCount);
+        break;
+    case CommandAction::BthDriverReset:
+        DriverResetCommand(state, &state->bthDevices[state->bthSelectedDevice], &state->bthDeviceCount);
+        break;
+    case CommandAction::BthDisconnect:
+        if (!DisconnectBluetooth(state, state->bthSelectedDevice))
+            ShowErrorMessage(nullptr, IDS_DRIVER_CONTROL_FAILED);
+        break;
+    case CommandAction::BthReconnect:
+        if (!ReconnectBluetooth(state, state->bthSelectedDevice))
+            ShowErrorMessage(nullptr, IDS_DRIVER_CONTROL_FAILED);
+        break;
+    case CommandAction::OpenToolSetting:
+        OpenModelessDialog(state, &state->toolSettingPlace.open, IDD_TOOL_SETTING, ToolSettingDlgProc);
+        break;
+    case CommandAction::OpenVersion:
+        OpenModelessDialog(state, &state->versionPlace.open, IDD_VERSION, VersionDlgProc);
+        break;
+    case CommandAction::ToggleRumblePermission: ToggleRumblePermission(state); break;
+    case CommandAction::Exit:
+        SaveToolSettings(state);
+        PostMessageW(window, WM_CLOSE, 0, 0);
+        break;
+    default: break; // the remaining commands join as their subsystems land
+    }
+    return 0;
+}
+
+} // namespace
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CREATE)
+        return MsgCreate(window, lParam);
+    ToolState* state = StateOf(window);
+    if (state == nullptr)
+        return DefWindowProcW(window, message, wParam, lParam);
+    switch (message) {
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_CLOSE: return MsgClose(state, window);
+    case WM_COMMAND: return MsgCommand(state, window, wParam);
+    case WM_POWERBROADCAST: return MsgPowerBroadcast(state, wParam);
+    case WM_DEVICECHANGE: return MsgDeviceChange(state, wParam);
+    case WM_TIMER: return MsgTimer(state, window, wParam);
+    case kTrayCallbackMessage: return MsgTrayCallback(state, wParam, lParam);
+    default:
+        // Explorer restarted: the notification area has forgotten the icon.
+        if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon)
+            ReAddTrayIcon(state);
+        return DefWindowProcW(window, message, wParam, lParam);
+    }
+}

@@ -1,0 +1,68 @@
+#include "app/shell_win.h"
+#include "app/ui_port.h"
+#include "dialogs/dialog_logic.h"
+#include "resources/resource.h"
+
+void RegisterModelessDialog(ToolState* state, HWND dialog) {
+    for (WindowHandle& slot : state->modelessDialogs) {
+        if (slot == nullptr) {
+            slot = dialog;
+            return;
+        }
+    }
+}
+
+void UnregisterModelessDialog(ToolState* state, HWND dialog) {
+    for (WindowHandle& slot : state->modelessDialogs) {
+        if (slot == dialog)
+            slot = nullptr;
+    }
+}
+
+int IsModelessDialogMessage(ToolState* state, MSG* message) {
+    // Tab, Enter and Escape reach a modeless dialog only through IsDialogMessageW.
+    for (WindowHandle slot : state->modelessDialogs) {
+        if (slot != nullptr && IsDialogMessageW(static_cast<HWND>(slot), message))
+            return 1;
+    }
+    return 0;
+}
+
+void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLGPROC procedure) {
+    if (*openFlag)
+        return;
+    HWND dialog = CreateDialogParamW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(resourceId),
+                                     nullptr, procedure, reinterpret_cast<LPARAM>(state));
+    if (dialog == nullptr) {
+        ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_DIALOG);
+        return;
+    }
+    RegisterModelessDialog(state, dialog);
+    ShowWindow(dialog, SW_SHOW);
+}
+
+ToolState* DialogState(HWND dialog) {
+    return reinterpret_cast<ToolState*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+void BeginDialogPlace(HWND dialog, int32_t* openFlag, uint16_t* posX, uint16_t* posY) {
+    *openFlag = 1;
+    RECT rect = {};
+    GetWindowRect(dialog, &rect);
+    PlaceDialogOnScreen(posX, posY, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                        rect.right - rect.left, rect.bottom - rect.top);
+}
+
+void StoreDialogPlace(HWND dialog, uint16_t* posX, uint16_t* posY) {
+    RECT rect = {};
+    if (GetWindowRect(dialog, &rect)) {
+        *posX = static_cast<uint16_t>(rect.left);
+        *posY = static_cast<uint16_t>(rect.top);
+    }
+}
+
+void EndDialogPlace(ToolState* state, HWND dialog, int32_t* openFlag) {
+    *openFlag = 0;
+    UnregisterModelessDialog(state, dialog);
+    DestroyWindow(dialog);
+}

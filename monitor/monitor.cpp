@@ -1,0 +1,202 @@
+#include "monitor/monitor.h"
+
+#include <chrono>
+#include <thread>
+
+#include "driver/discovery.h"
+#include "driver/driver_link.h"
+
+namespace {
+
+constexpr int kOffsetDriverStatus = 14;
+constexpr int kOffsetBatteryStatus = 45;
+
+uint32_t DriverStatusOf(const DeviceSlot& slot) {
+    const uint8_t* p = slot.driverInfo + kOffsetDriverStatus;
+    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void SendFrame(ToolState* state) {
+    if (state->enableTrayIcon)
+        ModifyTrayIcon(state);
+    state->animationTicks = 0;
+}
+
+} // namespace
+
+int SetIconMode(ToolState* state, int mode) {
+    if (!state->enableTrayIcon)
+        return 0;
+    if (state->enableAnimationIcon) {
+        if (mode == state->iconMode)
+            return 0;
+        switch (mode) {
+        case 1:
+            state->iconMode = 1;
+            state->iconValue = kIconBase;
+            break;
+        case 2:
+            if (state->enableNotifyPSButton) {
+                state->iconMode = 2;
+                state->iconValue = kIconPsFirst;
+            } else {
+                state->iconMode = 1;
+                state->iconValue = kIconBase;
+            }
+            break;
+        case 3:
+            if (state->enableNotifyLowBattery) {
+                state->iconMode = 3;
+                state->iconValue = kIconLowBattery;
+            } else {
+                state->iconMode = 1;
+                state->iconValue = kIconBase;
+            }
+            break;
+        default: return 0;
+        }
+        SendFrame(state);
+        return 1;
+    }
+    // Static icon: the picture added at start stays; only the code is kept in step.
+    if (mode == state->iconMode)
+        return 0;
+    if (state->enableNotifyPSButton && state->iconMode == 2) {
+        state->iconValue = kIconPsFirst;
+        return 1;
+    }
+    if (state->enableNotifyLowBattery && state->iconMode == 3) {
+        state->iconValue = kIconLowBattery;
+        return 1;
+    }
+    if (state->iconValue != kIconBase) {
+        state->iconValue = kIconBase;
+        return 1;
+    }
+    return 0;
+}
+
+void AnimationStep(ToolState* state) {
+    if (!state->enableTrayIcon || !state->enableAnimationIcon)
+        return;
+    if (state->animationTicks < state->iconAnimationSpeed) {
+        ++state->animationTicks;
+        return;
+    }
+    switch (state->iconMode) {
+    case 1: {
+        const uint32_t present = state->statusBits & 0xFFFFFF;
+        uint32_t c = (state->iconValue & 0x7FFFFF) << 1;
+        if ((c & present) == 0) {
+            for (;;) {
+                c <<= 1;
+                if (c & 0x1000000) {
+                    c = kIconBase;
+                    break;
+                }
+                if (c & present)
+                    break;
+            }
+        }
+        state->iconValue = c;
+        break;
+    }
+    case 2: state->iconValue = state->iconValue == kIconPsFirst ? kIconPsSecond : kIconPsFirst; break;
+    case 3: state->iconValue = kIconLowBattery; break;
+    default: break;
+    }
+    SendFrame(state);
+}
+
+void PollPass(ToolState* state) {
+    const int usbAnswered = ReadDriverInfo(&state->usbDevices[0]);
+    const int bthAnswered = ReadDriverInfo(&state->bthDevices[0]);
+    if (!usbAnswered && !bthAnswered) {
+        state->usbConnected = 0;
+        state->bthConnected = 0;
+        state->rumbleActive = 0;
+        state->statusBits = kIconBase;
+        SetIconMode(state, 1);
+        return;
+    }
+    int usbWaiting = 0, bthWaiting = 0, lowBattery = 0;
+    const int usbUp = state->usbDeviceCount.load() != 0;
+    const int bthUp = state->bthDeviceCount.load() != 0;
+    // The records are written only by this thread's reads and by discovery under the slot lock.
+    if (usbUp) {
+        state->usbConnected = 1;
+        state->statusBits |= kIconUsb;
+        std::lock_guard<std::mutex> hold(state->usbDevices[0].lock);
+        usbWaiting = DriverStatusOf(state->usbDevices[0]) == 0;
+    } else {
+        state->usbConnected = 0;
+        state->statusBits &= ~kIconUsb;
+    }
+    if (bthUp) {
+        state->bthConnected = 1;
+        state->statusBits |= kIconBluetooth;
+        uint32_t status;
+        uint8_t battery;
+        {
+            std::lock_guard<std::mutex> hold(state->bthDevices[0].lock);
+            status = DriverStatusOf(state->bthDevices[0]);
+            battery = state->bthDevices[0].driverInfo[kOffsetBatteryStatus];
+        }
+        if (status == 4) {
+            bthWaiting = 1;
+        } else {
+            lowBattery = battery <= 2;
+            if (state->debugMode && state->batteryLogEnabled)
+                WriteBatteryLogLine(state);
+        }
+    } else {
+        state->bthConnected = 0;
+        state->statusBits &= ~kIconBluetooth;
+    }
+    int waiting = 0;
+    if (usbUp && bthUp)
+        waiting = usbWaiting && bthWaiting;
+    else if (usbUp)
+        waiting = usbWaiting;
+    else if (bthUp)
+        waiting = bthWaiting;
+    if (SweepRumbleSlots(state) && state->rumbleSlotMask != 0) {
+        state->rumbleActive = 1;
+        state->statusBits |= kIconRumble;
+    } else {
+        state->rumbleActive = 0;
+        state->statusBits &= ~kIconRumble;
+    }
+    if (lowBattery && state->enableNotifyLowBattery)
+        SetIconMode(state, 3);
+    else
+        SetIconMode(state, waiting ? 2 : 1);
+}
+
+void PauseCheck(ToolState* state) {
+    if (!state->pauseRequested)
+        return;
+    state->monitorPaused = 1;
+    // The flag, not the event, decides: a resume notice that left the event set cannot let a later
+    // suspend pass by, and a close releases the thread.
+    while (state->pauseRequested && state->running)
+        EventWait(&state->resumeEvent, std::chrono::milliseconds(100));
+    EventReset(&state->resumeEvent);
+    state->monitorPaused = 0;
+}
+
+void MonitorThreadMain(ToolState* state) {
+    state->monitorExited = 0;
+    DiscoverDevices(state);
+    SetIconMode(state, 1);
+    while (state->running) {
+        PollPass(state);
+        PauseCheck(state);
+        AnimationStep(state);
+        if (!state->running)
+            break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(state->threadInterval));
+    }
+    state->monitorExited = 1;
+}

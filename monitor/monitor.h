@@ -1,0 +1,32 @@
+// The Monitor thread: polls the driver, derives the status bits and the icon mode, and animates
+// the tray icon.
+#pragma once
+#include <cstdint>
+
+#include "app/tool_state.h"
+
+constexpr uint32_t kIconBase = 1;
+constexpr uint32_t kIconUsb = 2;
+constexpr uint32_t kIconBluetooth = 4;
+constexpr uint32_t kIconRumble = 8;
+constexpr uint32_t kIconLowBattery = 0x10000000;
+constexpr uint32_t kIconPsFirst = 0x40000000;
+constexpr uint32_t kIconPsSecond = 0x80000000;
+
+// Requested mode 1 (status cycle), 2 (PS-button wait) or 3 (low battery); 1 when anything changed.
+int SetIconMode(ToolState* state, int mode);
+// One step of the animation, run after every poll pass.
+void AnimationStep(ToolState* state);
+// Reads both slots and decides the status bits and the icon mode.
+void PollPass(ToolState* state);
+// Parks the thread while the window procedure has asked for it (system suspend).
+void PauseCheck(ToolState* state);
+// The thread body; `state` is the Tool state.
+void MonitorThreadMain(ToolState* state);
+
+// Tray port: sends the record with the icon for `iconValue` to the notification area.
+void ModifyTrayIcon(ToolState* state);
+// Rumble port: sweeps the force-feedback clients' slots; 0 when the block's lock is not available.
+int SweepRumbleSlots(ToolState* state);
+// Battery-log port, called once per pass in debug mode with logging on.
+void WriteBatteryLogLine(ToolState* state);

@@ -1,0 +1,169 @@
+#include <new>
+
+#include "app/shell_win.h"
+#include "monitor/menu_model.h"
+#include "monitor/tray_icon.h"
+#include "profiles/profile_library.h"
+#include "profiles/profile_record.h"
+#include "resources/resource.h"
+
+#include <shellapi.h>
+
+namespace {
+
+static_assert(sizeof(NOTIFYICONDATAW) <= sizeof(NotifyIconStorage), "room for the notification record");
+
+NOTIFYICONDATAW* Record(ToolState* state) {
+    return reinterpret_cast<NOTIFYICONDATAW*>(state->notifyIcon.bytes);
+}
+
+void SetItemState(HMENU menu, int position, UINT stateBits) {
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STATE;
+    info.fState = stateBits;
+    SetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &info);
+}
+
+// Replaces the sub-menu at `position` (null removes it) and destroys the one it held.
+void ReplaceSubMenu(HMENU menu, int position, HMENU subMenu) {
+    HMENU old = GetSubMenu(menu, position);
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_SUBMENU;
+    info.hSubMenu = subMenu;
+    if (SetMenuItemInfoW(menu, static_cast<UINT>(position), TRUE, &info) && old != nullptr && old != subMenu)
+        DestroyMenu(old);
+}
+
+void AdjustTransport(ToolState* state, HMENU popup, int position, const TransportMenuModel& model,
+                     int transport, int profilePosition, int resetPosition) {
+    if (!model.enabled) {
+        SetItemState(popup, position, MFS_GRAYED);
+        return;
+    }
+    SetItemState(popup, position, 0);
+    HMENU sub = GetSubMenu(popup, position);
+    if (sub == nullptr)
+        return;
+    if (model.profileEnabled) {
+        HMENU profiles = BuildProfileMenu(state, transport);
+        if (profiles != nullptr)
+            ReplaceSubMenu(sub, profilePosition, profiles);
+        SetItemState(sub, profilePosition, 0);
+    } else {
+        ReplaceSubMenu(sub, profilePosition, nullptr);
+        SetItemState(sub, profilePosition, MFS_GRAYED);
+    }
+    SetItemState(sub, resetPosition, model.resetEnabled ? 0 : MFS_GRAYED);
+}
+
+} // namespace
+
+int AddTrayIcon(ToolState* state) {
+    if (!state->enableTrayIcon)
+        return 0;
+    std::lock_guard<std::mutex> hold(state->trayLock);
+    state->statusBits = 1;
+    state->animationTicks = 0;
+    state->iconMode = 0;
+    state->iconValue = 1;
+    NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
+    nid->cbSize = sizeof(NOTIFYICONDATAW);
+    nid->hWnd = static_cast<HWND>(state->mainWindow);
+    nid->uID = kTrayIconId;
+    nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    nid->uCallbackMessage = kTrayCallbackMessage;
+    nid->hIcon = static_cast<HICON>(state->trayIcons[0]);
+    lstrcpynW(nid->szTip, W(state->caption), 128);
+    const BOOL added = Shell_NotifyIconW(NIM_ADD, nid);
+    state->trayIconShown = added ? 1 : 0;
+    return added ? 1 : 0;
+}
+
+int ReAddTrayIcon(ToolState* state) {
+    if (!state->enableTrayIcon)
+        return 0;
+    std::lock_guard<std::mutex> hold(state->trayLock);
+    const BOOL added = Shell_NotifyIconW(NIM_ADD, Record(state));
+    if (added)
+        state->trayIconShown = 1;
+    return added ? 1 : 0;
+}
+
+void SelectTrayIcon(ToolState* state) {
+    Record(state)->hIcon = static_cast<HICON>(state->trayIcons[TrayIconIndex(state->iconValue)]);
+}
+
+void ModifyTrayIcon(ToolState* state) {
+    if (!state->enableTrayIcon)
+        return;
+    std::lock_guard<std::mutex> hold(state->trayLock);
+    SelectTrayIcon(state);
+    Shell_NotifyIconW(NIM_MODIFY, Record(state));
+}
+
+void DeleteTrayIcon(ToolState* state) {
+    std::lock_guard<std::mutex> hold(state->trayLock);
+    Shell_NotifyIconW(NIM_DELETE, Record(state));
+    state->trayIconShown = 0;
+}
+
+HMENU BuildProfileMenu(ToolState* state, int transport) {
+    HMENU menu = CreatePopupMenu();
+    if (menu == nullptr)
+        return nullptr;
+    const uint32_t count = state->profiles != nullptr ? ProfileMenuCount(state->profileCount) : 0;
+    for (uint32_t i = 0; i < count; ++i) {
+        MENUITEMINFOW info = {};
+        info.cbSize = sizeof info;
+        info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
+        info.fType = MFT_STRING;
+        info.wID = ProfileCommandId(transport, i);
+        wchar_t title[32];
+        lstrcpynW(title, W(state->profiles[i].Title), 32);
+        info.dwTypeData = title;
+        InsertMenuItemW(menu, i, TRUE, &info);
+    }
+    return menu;
+}
+
+int ShowTrayMenu(ToolState* state) {
+    const TrayMenuModel model = ComputeTrayMenuModel(state);
+    HMENU loaded = LoadMenuW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(model.menuId));
+    if (loaded == nullptr)
+        return 0;
+    HMENU popup = GetSubMenu(loaded, 0);
+    int tracked = 0;
+    if (popup != nullptr) {
+        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, kUsbPosProfile, kUsbPosDriverReset);
+        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, kBthPosProfile, kBthPosDriverReset);
+        if (model.rumbleEnabled) {
+            SetItemState(popup, kMenuPosRumble, 0);
+            HMENU rumble = GetSubMenu(popup, kMenuPosRumble);
+            if (rumble != nullptr) {
+                MENUITEMINFOW info = {};
+                info.cbSize = sizeof info;
+                info.fMask = MIIM_STATE;
+                info.fState = model.rumbleChecked ? MFS_CHECKED : 0;
+                SetMenuItemInfoW(rumble, IDM_RUMBLE_PERMISSION, FALSE, &info);
+            }
+        } else {
+            SetItemState(popup, kMenuPosRumble, MFS_GRAYED);
+        }
+        SetItemState(popup, kMenuPosRegistry, model.registryEnabled ? 0 : MFS_GRAYED);
+
+        POINT cursor = {};
+        GetCursorPos(&cursor);
+        HWND owner = static_cast<HWND>(state->mainWindow);
+        // The window must be in the foreground or the menu will not close when the user clicks away.
+        SetForegroundWindow(owner);
+        tracked = TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y,
+                                 0, owner, nullptr)
+                      ? 1
+                      : 0;
+        PostMessageW(owner, WM_NULL, 0, 0);
+    }
+    DestroyMenu(loaded);
+    return tracked;
+}

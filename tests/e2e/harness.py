@@ -1,0 +1,258 @@
+"""End-to-end harness: a private Xvfb display and Wine prefix, the tool started under Wine, and
+ways to look at it from outside (window lists, control texts, the registry, screenshots)."""
+import argparse
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+SETTINGS_KEY = r"HKCU\Software\Corvane\Padwarden\Parameters"
+
+
+def parse_build():
+    parser = argparse.ArgumentParser(add_help=False)
+    parser.add_argument("--build", default=os.path.join(ROOT, "build", "windows"))
+    args, rest = parser.parse_known_args()
+    sys.argv = [sys.argv[0]] + rest
+    return os.path.abspath(args.build)
+
+
+BUILD = parse_build()
+ARTIFACTS = os.path.join(BUILD, "e2e-artifacts")
+
+
+def wait_for(predicate, timeout=15.0, step=0.2, what="condition"):
+    deadline = time.time() + timeout
+    last = None
+    while time.time() < deadline:
+        last = predicate()
+        if last:
+            return last
+        time.sleep(step)
+    raise AssertionError(f"timed out after {timeout}s waiting for {what} (last: {last!r})")
+
+
+class Display:
+    """A private X server, so tests never need a real desktop."""
+
+    def __init__(self):
+        self.number = None
+        self.proc = None
+
+    def start(self):
+        for n in range(91, 130):
+            if not os.path.exists(f"/tmp/.X11-unix/X{n}") and not os.path.exists(f"/tmp/.X{n}-lock"):
+                self.number = n
+                break
+        self.proc = subprocess.Popen(["Xvfb", f":{self.number}", "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        wait_for(lambda: os.path.exists(f"/tmp/.X11-unix/X{self.number}"), 10, what="Xvfb")
+        return f":{self.number}"
+
+    def stop(self):
+        if self.proc:
+            self.proc.terminate()
+            try:
+                self.proc.wait(5)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+
+
+class Wine:
+    """One Wine prefix per test file, on the private display."""
+
+    def __init__(self, name, display, lang="en_US.UTF-8"):
+        self.prefix = os.path.join(BUILD, "e2e-prefix", name)
+        self.env = dict(os.environ)
+        self.env.update({"WINEPREFIX": self.prefix, "WINEDEBUG": "-all", "DISPLAY": display,
+                         "WINEDLLOVERRIDES": "mscoree,mshtml=", "LANG": lang, "LC_ALL": lang})
+        self.procs = []
+
+    def init(self):
+        os.makedirs(os.path.dirname(self.prefix), exist_ok=True)
+        # Whatever an earlier run left in this prefix goes first.
+        self.run(["wineserver", "-k"], timeout=30)
+        self.run(["wineserver", "-w"], timeout=60)
+        self.start_server()
+        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=240,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def start_server(self):
+        # The server outlives the program that starts it and would inherit that program's output
+        # pipes, so that reading them never ends: start it first, with no pipes.
+        subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=30)
+
+    def set_lang(self, lang):
+        self.env["LANG"] = lang
+        self.env["LC_ALL"] = lang
+
+    def start(self, exe, *args, cwd=None, stderr=None):
+        proc = subprocess.Popen(["wine", os.path.join(BUILD, exe), *args], env=self.env, cwd=cwd or BUILD,
+                                stdout=subprocess.DEVNULL, stderr=stderr or subprocess.DEVNULL)
+        self.procs.append(proc)
+        return proc
+
+    def run(self, argv, timeout=60, check=False):
+        # Files, not pipes: services that a Wine program starts live on and would hold a pipe open.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            r = subprocess.run(argv, env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                               timeout=timeout)
+            out.seek(0)
+            err.seek(0)
+            r.stdout, r.stderr = out.read(), err.read()
+        if check and r.returncode != 0:
+            raise AssertionError(f"{argv} failed: {r.stdout!r} {r.stderr!r}")
+        return r
+
+    def probe(self, *args, check=True):
+        r = self.run(["wine", os.path.join(BUILD, "winprobe.exe"), *[str(a) for a in args]], timeout=60)
+        if check and r.returncode != 0:
+            raise AssertionError(f"winprobe {args} failed: {r.stdout!r} {r.stderr!r}")
+        return r.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def windows(self):
+        rows = []
+        for line in self.probe("windows").splitlines():
+            parts = line.split("\t")
+            if len(parts) < 6:
+                continue
+            x, y, w, h = (int(v) for v in parts[3].split(","))
+            rows.append({"hwnd": parts[0], "pid": int(parts[1]), "visible": parts[2] == "1",
+                         "rect": (x, y, w, h), "class": parts[4], "title": parts[5]})
+        return rows
+
+    def find(self, cls=None, title=None, visible=True):
+        return [w for w in self.windows() if (cls is None or w["class"] == cls)
+                and (title is None or w["title"] == title) and (not visible or w["visible"])]
+
+    def reg_query(self, key=SETTINGS_KEY):
+        r = self.run(["wine", "reg", "query", key])
+        values = {}
+        if r.returncode != 0:
+            return None
+        for line in r.stdout.decode("utf-8", "replace").splitlines():
+            parts = line.split()
+            if len(parts) >= 2 and parts[1].startswith("REG_"):
+                values[parts[0]] = (parts[1], parts[2] if len(parts) > 2 else "")
+        return values
+
+    def reg_delete(self, key=SETTINGS_KEY):
+        self.run(["wine", "reg", "delete", key, "/f"])
+
+    def reg_add(self, name, kind, data, key=SETTINGS_KEY):
+        self.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f"], check=True)
+
+    def stop_all(self):
+        for p in self.procs:
+            if p.poll() is None:
+                p.terminate()
+        self.run(["wineserver", "-k"], timeout=30)
+        # A process started while the old server is still going down hangs: wait for it to end.
+        self.run(["wineserver", "-w"], timeout=60)
+        self.start_server()
+        for p in self.procs:
+            try:
+                p.wait(10)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        self.procs = []
+
+
+class Desktop:
+    """xdotool and screenshots on the private display."""
+
+    def __init__(self, display):
+        self.env = dict(os.environ, DISPLAY=display)
+
+    def xdo(self, *args):
+        return subprocess.run(["xdotool", *[str(a) for a in args]], env=self.env, capture_output=True, timeout=20)
+
+    def tray_window(self):
+        r = self.xdo("search", "--name", "^Wine System Tray$")
+        ids = r.stdout.decode().split()
+        return ids[0] if ids else None
+
+    def tray_geometry(self):
+        wid = self.tray_window()
+        if not wid:
+            return None
+        r = self.xdo("getwindowgeometry", wid)
+        pos = size = None
+        for line in r.stdout.decode().splitlines():
+            line = line.strip()
+            if line.startswith("Position:"):
+                pos = [int(v) for v in line.split()[1].split(",")]
+            if line.startswith("Geometry:"):
+                size = [int(v) for v in line.split()[1].split("x")]
+        if pos is None or size is None:
+            return None
+        return pos[0], pos[1], size[0], size[1]
+
+    def click_tray_icon(self, button=3, index=0):
+        x, y, _, h = wait_for(self.tray_geometry, 20, what="the tray window")
+        self.xdo("mousemove", x + 10 + index * h, y + h // 2)
+        time.sleep(0.2)
+        self.xdo("click", button)
+
+    def key(self, *keys):
+        for k in keys:
+            self.xdo("key", k)
+            time.sleep(0.15)
+
+    def screenshot(self, name):
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        path = os.path.join(ARTIFACTS, name + ".png")
+        subprocess.run(["import", "-window", "root", path], env=self.env, capture_output=True, timeout=30)
+        return path
+
+
+class ToolTestCase(unittest.TestCase):
+    """Starts a display and a prefix for the test class; each test starts from an empty settings key."""
+
+    prefix_name = "default"
+    lang = "en_US.UTF-8"
+
+    @classmethod
+    def setUpClass(cls):
+        cls.display = Display()
+        name = cls.display.start()
+        cls.wine = Wine(cls.prefix_name, name, cls.lang)
+        cls.wine.init()
+        cls.desk = Desktop(name)
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.wine.stop_all()
+        cls.display.stop()
+
+    def tearDown(self):
+        self.wine.stop_all()
+
+    def tool_windows(self):
+        return self.wine.find(cls="PADWARDEN", visible=False)
+
+    def start_tool(self, *args, exe="padwarden.exe"):
+        proc = self.wine.start(exe, *args)
+        wait_for(lambda: self.tool_windows(), 60, what="the tool's hidden window")
+        wait_for(self.desk.tray_window, 30, what="the tray icon")
+        return proc
+
+    def open_menu(self):
+        self.desk.click_tray_icon()
+        return wait_for(lambda: self.wine.find(cls="#32768"), 10, what="the tray menu")
+
+    def choose_from_bottom(self, steps):
+        """Opens the menu and picks the item `steps` places from its bottom (1 = Exit)."""
+        self.open_menu()
+        self.desk.key(*(["Up"] * steps), "Return")
+
+
+def main():
+    unittest.main(verbosity=2)

@@ -1,0 +1,140 @@
+"""The tool on a desktop under Wine: tray icon, single instance, menu, Version, Config, Exit."""
+import time
+
+import harness
+from harness import ToolTestCase, wait_for
+
+VERSION_EN = "Padwarden - Version"
+SETTING_EN = "Padwarden Setting"
+
+
+def place_dialogs_away(wine):
+    """Saved positions clear of the tray window at the top left, so the icon stays clickable."""
+    for name, value in (("VersionPosX", "2c01"), ("VersionPosY", "c800"), ("ToolSettingPosX", "5802"),
+                        ("ToolSettingPosY", "2c01")):
+        wine.reg_add(name, "REG_BINARY", value)
+
+
+class DesktopTests(ToolTestCase):
+    def setUp(self):
+        self.wine.reg_delete()
+
+    def popups_open(self):
+        return len(self.wine.find(cls="#32768"))
+
+    def dialog(self, title):
+        found = wait_for(lambda: self.wine.find(title=title), 15, what=f"dialog {title!r}")
+        return found[0]["hwnd"]
+
+    def test_icon_appears_and_a_second_copy_ends_at_once(self):
+        first = self.start_tool()
+        self.desk.screenshot("tray")
+        second = self.wine.start("padwarden.exe")
+        self.assertEqual(second.wait(60), 0)
+        time.sleep(1)
+        self.assertIsNone(first.poll(), "the first copy keeps running")
+        self.assertEqual(len(self.tool_windows()), 1)
+        self.assertIsNotNone(self.desk.tray_window())
+
+    def test_menu_greys_the_transports_and_rumble_without_controller(self):
+        self.start_tool()
+        self.open_menu()
+        self.desk.screenshot("menu")
+        # Right on a greyed popup opens nothing; on an enabled one it opens its sub-menu.
+        for downs, name in ((1, "USB"), (2, "Bluetooth"), (3, "Rumble")):
+            self.desk.key(*(["Down"] * downs), "Right")
+            time.sleep(0.5)
+            self.assertEqual(self.popups_open(), 1, f"{name} must be greyed")
+            self.desk.key("Escape")
+            wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+            self.open_menu()
+        # Wine's user is an administrator: "Registry" opens, which shows the check can see a sub-menu.
+        self.desk.key("Down", "Down", "Down", "Down", "Right")
+        wait_for(lambda: self.popups_open() == 2, 5, what="the Registry sub-menu")
+        self.desk.key("Escape", "Escape")
+
+    def check_version_dialog(self, mode):
+        self.choose_from_bottom(2)
+        hwnd = self.dialog(VERSION_EN)
+        self.assertEqual(self.wine.probe("text", hwnd, 1007).rstrip("\n"), " 0. 3. 5.0015")
+        self.assertEqual(self.wine.probe("text", hwnd, 1068).rstrip("\n"), f"Mode : {mode}")
+        self.desk.screenshot(f"version-{mode.lower()}")
+        self.wine.probe("click", hwnd, 2)
+        wait_for(lambda: not self.wine.find(title=VERSION_EN), 10, what="the dialog to close")
+
+    def test_version_dialog_normal_mode(self):
+        self.start_tool()
+        self.check_version_dialog("Normal")
+
+    def test_version_dialog_debug_mode(self):
+        self.start_tool("-debug")
+        self.check_version_dialog("Debug")
+
+    def test_config_chosen_twice_leaves_one_dialog(self):
+        place_dialogs_away(self.wine)
+        self.start_tool()
+        self.choose_from_bottom(3)
+        hwnd = self.dialog(SETTING_EN)
+        self.choose_from_bottom(3)
+        time.sleep(1.5)
+        self.assertEqual(len(self.wine.find(title=SETTING_EN)), 1)
+        self.assertEqual(self.wine.probe("check", hwnd, 1001).strip(), "1")
+        self.assertEqual(self.wine.probe("text", hwnd, 1004).strip(), "10")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1069).strip(), "0", "no battery log outside debug mode")
+        self.desk.screenshot("config")
+
+    def test_exit_saves_every_value_and_removes_the_icon(self):
+        proc = self.start_tool()
+        self.choose_from_bottom(1)
+        self.assertEqual(proc.wait(30), 0)
+        wait_for(lambda: not self.tool_windows(), 10, what="the window to go")
+        values = self.wine.reg_query()
+        self.assertIsNotNone(values, "the settings key exists after Exit")
+        binaries = [n for n, (t, _) in values.items() if t == "REG_BINARY"]
+        dwords = {n: d for n, (t, d) in values.items() if t == "REG_DWORD"}
+        self.assertEqual(len(binaries), 14, binaries)
+        self.assertEqual(sorted(dwords), sorted(["ThreadInterval", "EnableTrayIcon", "EnableAnimationIcon",
+                                                 "EnableNotifyPSButton", "EnableNotifyLowBattery",
+                                                 "IconAnimationSpeed"]))
+        self.assertEqual(int(dwords["ThreadInterval"], 16), 100)
+        self.assertEqual(int(dwords["IconAnimationSpeed"], 16), 10)
+        self.assertTrue(all(values[n][1] == "0000" for n in binaries), values)
+
+    def test_a_stored_position_pulled_back_and_saved(self):
+        self.wine.reg_add("VersionPosX", "REG_BINARY", "8813")  # 5000
+        self.wine.reg_add("VersionPosY", "REG_BINARY", "8813")
+        self.wine.reg_add("ThreadInterval", "REG_DWORD", 50)
+        proc = self.start_tool()
+        self.choose_from_bottom(2)
+        hwnd = self.dialog(VERSION_EN)
+        x, y, w, h = next(r["rect"] for r in self.wine.windows() if r["hwnd"] == hwnd)
+        self.assertEqual((x + w, y + h), (1024, 768), "right and bottom edges on the screen's")
+        self.wine.probe("click", hwnd, 2)
+        wait_for(lambda: not self.wine.find(title=VERSION_EN), 10, what="the dialog to close")
+        self.choose_from_bottom(1)
+        proc.wait(30)
+        values = self.wine.reg_query()
+        stored_x = int.from_bytes(bytes.fromhex(values["VersionPosX"][1]), "little")
+        self.assertEqual(stored_x, x)
+        self.assertEqual(int(values["ThreadInterval"][1], 16), 100, "clamped on load, saved as clamped")
+
+
+class JapaneseDesktopTests(ToolTestCase):
+    lang = "ja_JP.UTF-8"
+
+    def test_menu_and_dialogs_in_japanese(self):
+        self.wine.reg_delete()
+        place_dialogs_away(self.wine)
+        self.start_tool()
+        self.open_menu()
+        self.desk.screenshot("menu-ja")
+        self.desk.key("Escape")
+        self.choose_from_bottom(2)
+        wait_for(lambda: self.wine.find(title="Padwarden - バージョン情報"), 15, what="the Japanese version dialog")
+        self.choose_from_bottom(3)
+        wait_for(lambda: self.wine.find(title="Padwarden - ツール設定"), 15, what="the Japanese settings dialog")
+        self.desk.screenshot("dialogs-ja")
+
+
+if __name__ == "__main__":
+    harness.main()

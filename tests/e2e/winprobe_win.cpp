@@ -1,0 +1,110 @@
+// A small Win32 console program that end-to-end tests run in the tool's Wine prefix to look at
+// windows of other processes: list them, read control texts and states, press buttons, post
+// messages. One command per run; answers are UTF-8 lines on stdout; exit code 0 on success.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+
+namespace {
+
+void Print(const std::wstring& text) {
+    const std::wstring line = text + L"\n";
+    const int n = WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), nullptr, 0,
+                                      nullptr, nullptr);
+    std::string out(static_cast<size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, line.c_str(), static_cast<int>(line.size()), out.data(), n, nullptr,
+                        nullptr);
+    fwrite(out.data(), 1, out.size(), stdout);
+}
+
+std::wstring Text(HWND window) {
+    wchar_t buffer[1024] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
+                        nullptr);
+    buffer[1023] = 0;
+    return buffer;
+}
+
+HWND ParseWindow(const wchar_t* s) {
+    return reinterpret_cast<HWND>(static_cast<uintptr_t>(wcstoull(s, nullptr, 0)));
+}
+
+BOOL CALLBACK ListOne(HWND window, LPARAM) {
+    wchar_t cls[256] = {};
+    GetClassNameW(window, cls, 256);
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    RECT r = {};
+    GetWindowRect(window, &r);
+    wchar_t head[512];
+    swprintf(head, 512, L"0x%llx\t%lu\t%d\t%ld,%ld,%ld,%ld\t%ls\t",
+             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(window)), pid,
+             IsWindowVisible(window) ? 1 : 0, r.left, r.top, r.right - r.left, r.bottom - r.top, cls);
+    // No message is sent here: a hung window must not stall the listing.
+    wchar_t title[512] = {};
+    InternalGetWindowText(window, title, 512);
+    Print(std::wstring(head) + title);
+    return TRUE;
+}
+
+int Usage() {
+    Print(
+        L"usage: winprobe windows | text HWND ID | check HWND ID | visible HWND ID | enabled HWND ID |"
+        L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM | send HWND MSG WPARAM LPARAM");
+    return 2;
+}
+
+} // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc < 2)
+        return Usage();
+    const std::wstring cmd = argv[1];
+    if (cmd == L"windows") {
+        EnumWindows(ListOne, 0);
+        return 0;
+    }
+    if (argc < 4)
+        return Usage();
+    HWND window = ParseWindow(argv[2]);
+    if (cmd == L"post" || cmd == L"send") {
+        if (argc < 6)
+            return Usage();
+        const UINT msg = static_cast<UINT>(wcstoul(argv[3], nullptr, 0));
+        const WPARAM wp = static_cast<WPARAM>(wcstoull(argv[4], nullptr, 0));
+        const LPARAM lp = static_cast<LPARAM>(wcstoll(argv[5], nullptr, 0));
+        if (cmd == L"post")
+            return PostMessageW(window, msg, wp, lp) ? 0 : 1;
+        DWORD_PTR result = 0;
+        if (!SendMessageTimeoutW(window, msg, wp, lp, SMTO_ABORTIFHUNG, 15000, &result))
+            return 1;
+        Print(std::to_wstring(static_cast<unsigned long long>(result)));
+        return 0;
+    }
+    HWND control = GetDlgItem(window, static_cast<int>(wcstol(argv[3], nullptr, 0)));
+    if (control == nullptr) {
+        Print(L"no such control");
+        return 1;
+    }
+    if (cmd == L"text") {
+        Print(Text(control));
+    } else if (cmd == L"check") {
+        Print(std::to_wstring(SendMessageW(control, BM_GETCHECK, 0, 0)));
+    } else if (cmd == L"visible") {
+        Print(std::to_wstring(IsWindowVisible(control) ? 1 : 0));
+    } else if (cmd == L"enabled") {
+        Print(std::to_wstring(IsWindowEnabled(control) ? 1 : 0));
+    } else if (cmd == L"click") {
+        // Posted, so a button that opens a message box does not block the probe.
+        PostMessageW(control, BM_CLICK, 0, 0);
+    } else if (cmd == L"settext" && argc >= 5) {
+        SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]), SMTO_ABORTIFHUNG, 2000,
+                            nullptr);
+    } else {
+        return Usage();
+    }
+    return 0;
+}

@@ -1,0 +1,158 @@
+// The tray menu model, the tray picture choice and the small dialogs' texts and placement.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "dialogs/dialog_logic.h"
+#include "monitor/battery_log.h"
+#include "monitor/menu_model.h"
+#include "monitor/tray_icon.h"
+
+namespace {
+
+std::string Narrow(const Utf16* s) {
+    std::string out;
+    for (; *s; ++s)
+        out.push_back(static_cast<char>(*s));
+    return out;
+}
+
+TEST(TrayMenu, GreyingAndTicksFollowTheFlags) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    struct Case {
+        int debug, usb, bth, rumble, permission, profiles, admin;
+        uint32_t count;
+        TrayMenuModel want;
+    } cases[] = {
+        // No controller, nothing loaded, not an administrator.
+        {0, 0, 0, 0, 1, 0, 0, 0, {113, {0, 0, 0}, {0, 0, 0}, 0, 1, 0, 0}},
+        // USB up, no profiles: Profile greyed, reset follows the administrator flag.
+        {0, 1, 0, 0, 1, 0, 0, 0, {113, {1, 0, 0}, {0, 0, 0}, 0, 1, 0, 0}},
+        {0, 1, 0, 0, 1, 0, 1, 0, {113, {1, 0, 1}, {0, 0, 1}, 0, 1, 1, 0}},
+        // Three profiles, both up.
+        {0, 1, 1, 0, 1, 1, 1, 3, {113, {1, 1, 1}, {1, 1, 1}, 0, 1, 1, 3}},
+        // Rumble client with the permission withdrawn: enabled, no tick.
+        {0, 0, 0, 1, 0, 0, 0, 0, {113, {0, 0, 0}, {0, 0, 0}, 1, 0, 0, 0}},
+        // Debug mode picks the debug menu.
+        {1, 0, 1, 1, 1, 1, 0, 2, {114, {0, 1, 0}, {1, 1, 0}, 1, 1, 0, 2}},
+        // More profiles than one transport's id range holds.
+        {0, 1, 1, 0, 1, 1, 0, 400, {113, {1, 1, 0}, {1, 1, 0}, 0, 1, 0, 256}},
+    };
+    for (const Case& c : cases) {
+        state.debugMode = static_cast<uint32_t>(c.debug);
+        state.usbConnected = c.usb;
+        state.bthConnected = c.bth;
+        state.rumbleActive = c.rumble;
+        state.rumbleEnabled = c.permission;
+        state.profilesAvailable = c.profiles;
+        state.profileCount = c.count;
+        state.isAdmin = c.admin;
+        state.canResetDriver = c.admin;
+        const TrayMenuModel m = ComputeTrayMenuModel(&state);
+        const TrayMenuModel& w = c.want;
+        EXPECT_EQ(m.menuId, w.menuId);
+        EXPECT_EQ(m.usb.enabled, w.usb.enabled);
+        EXPECT_EQ(m.usb.profileEnabled, w.usb.profileEnabled);
+        EXPECT_EQ(m.usb.resetEnabled, w.usb.resetEnabled);
+        EXPECT_EQ(m.bth.enabled, w.bth.enabled);
+        EXPECT_EQ(m.bth.profileEnabled, w.bth.profileEnabled);
+        EXPECT_EQ(m.bth.resetEnabled, w.bth.resetEnabled);
+        EXPECT_EQ(m.rumbleEnabled, w.rumbleEnabled);
+        EXPECT_EQ(m.rumbleChecked, w.rumbleChecked);
+        EXPECT_EQ(m.registryEnabled, w.registryEnabled);
+        EXPECT_EQ(m.profileItems, w.profileItems);
+    }
+}
+
+TEST(TrayIcon, EveryCodePicksItsPicture) {
+    const struct {
+        uint32_t value;
+        int index;
+    } cases[] = {{1, 0}, {2, 1}, {4, 2}, {8, 3},  {0x10000000, 4},  {0x40000000, 5}, {0x80000000u, 6},
+                 {0, 0}, {3, 0}, {6, 0}, {16, 0}, {0xC0000000u, 0}, {0x20000000, 0}};
+    for (const auto& c : cases)
+        EXPECT_EQ(TrayIconIndex(c.value), c.index) << std::hex << c.value;
+}
+
+TEST(VersionDialog, VersionAndModeTexts) {
+    Utf16 text[64];
+    FormatVersionText(text, 64, 0, 3, 5, 15);
+    EXPECT_EQ(Narrow(text), " 0. 3. 5.0015");
+    EXPECT_EQ(std::char_traits<char16_t>::length(text), 13u);
+    FormatVersionText(text, 64, 12, 34, 56, 78901);
+    EXPECT_EQ(Narrow(text), "12.34.56.78901");
+    FormatModeText(text, 64, 1);
+    EXPECT_EQ(Narrow(text), "Mode : Debug");
+    FormatModeText(text, 64, 0);
+    EXPECT_EQ(Narrow(text), "Mode : Normal");
+    Utf16 small[6];
+    FormatVersionText(small, 6, 0, 3, 5, 15);
+    EXPECT_EQ(Narrow(small), " 0. 3") << "cut to the buffer, terminated";
+}
+
+TEST(ToolSettingDialog, SpeedReplyBounds) {
+    const struct {
+        uint32_t reply, want;
+    } cases[] = {{0, 1},     {1, 1},     {150, 150},        {300, 300},
+                 {301, 300}, {999, 300}, {0x00010005, 300}, {0xFFFFFFFF, 300}};
+    for (const auto& c : cases)
+        EXPECT_EQ(SpeedFromUpDownReply(c.reply), c.want) << c.reply;
+}
+
+TEST(ModelessDialogs, SavedPositionIsPulledOntoTheScreen) {
+    const struct {
+        uint16_t x, y;
+        int32_t w, h, dw, dh;
+        uint16_t wantX, wantY;
+    } cases[] = {
+        {5000, 5000, 1920, 1080, 300, 200, 1620, 880}, // right and bottom edges at the screen's
+        {100, 100, 1920, 1080, 300, 200, 100, 100},    // already on screen
+        {1620, 0, 1920, 1080, 300, 200, 1620, 0},      // exactly touching counts as off
+        {0, 0, 1920, 1080, 300, 200, 0, 0},
+        {65535, 65535, 1024, 768, 300, 200, 724, 568},
+        {10, 10, 200, 100, 300, 200, 0, 0}, // larger than the screen: no wrap to 65xxx
+    };
+    for (const auto& c : cases) {
+        uint16_t x = c.x, y = c.y;
+        PlaceDialogOnScreen(&x, &y, c.w, c.h, c.dw, c.dh);
+        EXPECT_EQ(x, c.wantX);
+        EXPECT_EQ(y, c.wantY);
+    }
+}
+
+TEST(BatteryLog, LineFormatNameAndChangeTest) {
+    uint8_t bytes[15];
+    for (int i = 0; i < 15; ++i)
+        bytes[i] = static_cast<uint8_t>(i + 1);
+    uint8_t line[kBatteryLogLineSize];
+    memset(line, 0xEE, sizeof line);
+    FormatBatteryLogLine(line, 9, 5, 3, bytes);
+    const char want[] = "09:05:03 01 02 03 04 05 06 07 08 09 0A 0B 0C 0D 0E 0F  \n";
+    ASSERT_EQ(sizeof want - 1, 56u);
+    EXPECT_EQ(0, memcmp(line, want, 56));
+    uint8_t high[15];
+    memset(high, 0xAB, sizeof high);
+    FormatBatteryLogLine(line, 23, 59, 59, high);
+    EXPECT_EQ(0, memcmp(line, "23:59:59 AB AB", 14));
+    EXPECT_EQ(line[54], ' ');
+    EXPECT_EQ(line[55], '\n');
+
+    Utf16 name[64];
+    ASSERT_EQ(FormatBatteryLogName(name, 64, 2010, 7, 4), 1);
+    EXPECT_EQ(Narrow(name), "PdwnBattery_20100704.log");
+    EXPECT_EQ(FormatBatteryLogName(name, 10, 2010, 7, 4), 0);
+
+    uint8_t record[81] = {};
+    uint8_t last[15] = {};
+    EXPECT_EQ(BatteryBytesChanged(record, last), 0) << "all zero matches the start-up state";
+    record[49] = 1;
+    EXPECT_EQ(BatteryBytesChanged(record, last), 1) << "last logged byte";
+    record[49] = 0;
+    record[34] = 1;
+    record[50] = 1;
+    EXPECT_EQ(BatteryBytesChanged(record, last), 0) << "bytes outside 35..49 do not count";
+}
+
+} // namespace
