@@ -4,7 +4,9 @@
 
 #include <commctrl.h>
 #include "app/ui_port.h"
+#include "driver/discovery.h"
 #include "monitor/monitor.h"
+#include "profiles/profile_library.h"
 #include "resources/resource.h"
 
 namespace {
@@ -101,6 +103,8 @@ int StartUp(HINSTANCE instance) {
             state->trayIcons[i] = LoadImageW(instance, MAKEINTRESOURCEW(IDI_TRAY_BASE + i), IMAGE_ICON,
                                              GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON), 0);
         LoadToolSettings(state);
+        if (LoadProfileLibrary(state) && state->profileCount != 0)
+            state->profilesAvailable = 1;
         state->debugMode = static_cast<uint32_t>(IsDebugCommandLine());
 
         // The up-down control of the settings dialog needs the common controls registered.
@@ -129,6 +133,8 @@ int StartUp(HINSTANCE instance) {
 void ShutDown(ToolState* state) {
     if (state->debugMode)
         CloseBatteryLog(state);
+    CloseDevices(state);
+    FreeProfileLibrary(state);
     if (state->monitorThread != nullptr) {
         CloseHandle(static_cast<HANDLE>(state->monitorThread));
         state->monitorThread = nullptr;
