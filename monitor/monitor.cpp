@@ -112,6 +112,10 @@ void AnimationStep(ToolState* state) {
 void PollPass(ToolState* state) {
     const int usbAnswered = ReadDriverInfo(&state->usbDevices[0]);
     const int bthAnswered = ReadDriverInfo(&state->bthDevices[0]);
+    DecidePass(state, usbAnswered, bthAnswered);
+}
+
+void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
     if (!usbAnswered && !bthAnswered) {
         state->usbConnected = 0;
         state->bthConnected = 0;

@@ -19,6 +19,8 @@ int SetIconMode(ToolState* state, int mode);
 void AnimationStep(ToolState* state);
 // Reads both slots and decides the status bits and the icon mode.
 void PollPass(ToolState* state);
+// The pass's own work after the two reads: status bits, waiting, low battery, icon mode.
+void DecidePass(ToolState* state, int usbAnswered, int bthAnswered);
 // Parks the thread while the window procedure has asked for it (system suspend).
 void PauseCheck(ToolState* state);
 // The thread body; `state` is the Tool state.

@@ -206,6 +206,13 @@ class Desktop:
             self.xdo("key", k)
             time.sleep(0.15)
 
+    def grab(self, x, y, w, h):
+        """Pixels of a screen rectangle as (width, height, [(r, g, b), ...])."""
+        with tempfile.TemporaryDirectory() as tmp:
+            shot = os.path.join(tmp, "screen.png")
+            subprocess.run(["import", "-window", "root", shot], env=self.env, capture_output=True, timeout=30)
+            return read_ppm(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage", "ppm:-"])
+
     def screenshot(self, name):
         os.makedirs(ARTIFACTS, exist_ok=True)
         path = os.path.join(ARTIFACTS, name + ".png")
@@ -256,3 +263,19 @@ class ToolTestCase(unittest.TestCase):
 
 def main():
     unittest.main(verbosity=2)
+
+
+def read_ppm(argv, env=None):
+    """Runs an ImageMagick command that writes a binary PPM and returns (width, height, pixels)."""
+    data = subprocess.run(argv, env=env, capture_output=True, timeout=30, check=True).stdout
+    fields, pos = [], 0
+    while len(fields) < 4:  # magic, width, height, maximum; one white-space byte ends the header
+        while data[pos:pos + 1].isspace():
+            pos += 1
+        start = pos
+        while not data[pos:pos + 1].isspace():
+            pos += 1
+        fields.append(data[start:pos])
+    w, h, body = int(fields[1]), int(fields[2]), data[pos + 1:]
+    px = [tuple(body[i:i + 3]) for i in range(0, w * h * 3, 3)]
+    return w, h, px

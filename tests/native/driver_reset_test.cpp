@@ -43,7 +43,8 @@ class DriverReset : public SimulatedDriver {
 
     void SetParent(DeviceSlot* slot, const std::u16string& id) {
         std::memset(slot->parentInstanceId, 0, sizeof slot->parentInstanceId);
-        std::memcpy(slot->parentInstanceId, id.c_str(), id.size() * sizeof(char16_t));
+        const size_t n = std::min(id.size(), sizeof slot->parentInstanceId / sizeof(Utf16) - 1);
+        std::copy_n(id.data(), n, slot->parentInstanceId);
     }
 
     uint32_t usb = 0;
