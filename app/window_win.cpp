@@ -125,8 +125,6 @@ LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
     return 0;
 }
 
-void ToggleRumblePermission(ToolState*) {}
-
 LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
     const CommandDecision decision = DecideCommand(state, wParam);
     switch (decision.action) {
@@ -158,7 +156,6 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
     case CommandAction::OpenVersion:
         OpenModelessDialog(state, &state->versionPlace.open, IDD_VERSION, VersionDlgProc);
         break;
-    case CommandAction::ToggleRumblePermission: ToggleRumblePermission(state); break;
     case CommandAction::Exit:
         SaveToolSettings(state);
         PostMessageW(window, WM_CLOSE, 0, 0);

@@ -149,14 +149,15 @@ class Wine:
     def reg_add(self, name, kind, data, key=SETTINGS_KEY):
         self.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f"], check=True)
 
-    def stop_all(self):
+    def stop_all(self, restart=True):
         for p in self.procs:
             if p.poll() is None:
                 p.terminate()
         self.run(["wineserver", "-k"], timeout=30)
         # A process started while the old server is still going down hangs: wait for it to end.
         self.run(["wineserver", "-w"], timeout=60)
-        self.start_server()
+        if restart:
+            self.start_server()
         for p in self.procs:
             try:
                 p.wait(10)
@@ -236,7 +237,7 @@ class ToolTestCase(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        cls.wine.stop_all()
+        cls.wine.stop_all(restart=False)
         cls.display.stop()
 
     def tearDown(self):

@@ -171,6 +171,17 @@ class SimulatedDriverTests(ToolTestCase):
         self.menu_walk("Down", "Down", "Right")
         wait_for(lambda: self.popups_open() == 2, 5, what="the Bluetooth sub-menu")
         self.desk.key("Escape", "Escape")
+        wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+        # The USB controller goes away: its sub-menu greys out, Bluetooth stays.
+        self.control_command("remove 1")
+        wait_for(lambda: self.log_lines(r"^REMOVE dev=1"), 10, what="the removal")
+        time.sleep(1.0)
+        self.menu_walk("Down", "Right")
+        time.sleep(0.5)
+        self.assertEqual(self.popups_open(), 1, "USB greyed once its controller is gone")
+        self.desk.key("Down", "Right")
+        wait_for(lambda: self.popups_open() == 2, 5, what="the Bluetooth sub-menu")
+        self.desk.key("Escape", "Escape")
 
     def test_a_profile_reaches_the_driver_byte_for_byte(self):
         folder = os.path.join(self.wine.prefix, "drive_c", "padwarden-profiles")
