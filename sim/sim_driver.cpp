@@ -771,15 +771,20 @@ int SimHidListParent(uint32_t list, uint32_t index, std::string* instanceId) {
     return 1;
 }
 
-int SimCloseHidList(uint32_t list) {
-    Simulator& s = Sim();
-    std::lock_guard<std::mutex> hold(s.lock);
-    if (s.hidLists.erase(list) == 0) {
+// Closing a list that is not open counts as a bad close, like a double CloseHandle.
+template <typename Lists> int CloseListLocked(Simulator& s, Lists& lists, uint32_t list) {
+    if (lists.erase(list) == 0) {
         ++s.badCloses;
         Log(s, Format("CLOSE list=%u unknown", list));
         return 0;
     }
     return 1;
+}
+
+int SimCloseHidList(uint32_t list) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(s.lock);
+    return CloseListLocked(s, s.hidLists, list);
 }
 
 uint32_t SimOpenDevice(const std::string& path) {
@@ -973,12 +978,7 @@ int SimRestartPresent(uint32_t list, uint32_t index) {
 int SimClosePresentList(uint32_t list) {
     Simulator& s = Sim();
     std::lock_guard<std::mutex> hold(s.lock);
-    if (s.presentLists.erase(list) == 0) {
-        ++s.badCloses;
-        Log(s, Format("CLOSE list=%u unknown", list));
-        return 0;
-    }
-    return 1;
+    return CloseListLocked(s, s.presentLists, list);
 }
 
 void SimTrace(const std::u16string& text) {

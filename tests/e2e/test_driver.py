@@ -226,6 +226,22 @@ class SimulatedDriverTests(ToolTestCase):
                  20, what="polls of the restarted device")
         self.assertFalse(self.wine.find(title="Error"), "no error box")
 
+    def test_suspend_closes_the_devices_and_resume_finds_them_again(self):
+        self.start_driver()
+        self.start()
+        window = self.tool_windows()[0]["hwnd"]
+        # WM_POWERBROADCAST: the query-suspend answer comes only after the thread parked and the
+        # devices were closed.
+        self.assertEqual(self.wine.probe("send", window, 0x218, 0, 0).strip(), "1")
+        closes = self.log_lines(r"^CLOSE handle=\d+ dev=[12]$")
+        self.assertEqual(len(closes), 2, closes)
+        mark = len(self.log_text().splitlines())
+        time.sleep(0.5)
+        self.assertFalse([l for l in self.log_text().splitlines()[mark:] if l.startswith("GET")], "no poll while parked")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 7, 0).strip(), "1")
+        wait_for(lambda: len([l for l in self.log_text().splitlines()[mark:] if re.match(r"^GET dev=2 ok", l)]) > 2,
+                 10, what="polls after the resume")
+
     def test_icon_follows_the_connections_and_the_ps_button_wait(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
         self.start_driver()
