@@ -18,6 +18,8 @@ find_package(benchmark QUIET)
 if(BENCH_SOURCES AND benchmark_FOUND AND NOT PADWARDEN_SANITIZE)
   add_executable(padwarden_bench ${BENCH_SOURCES})
   target_link_libraries(padwarden_bench PRIVATE padwarden_core benchmark::benchmark Threads::Threads)
+  # It replaces the global operator new and delete with counting malloc and free wrappers.
+  target_compile_options(padwarden_bench PRIVATE -Wno-mismatched-new-delete)
   if(TARGET padwarden_sim_core)
     target_link_libraries(padwarden_bench PRIVATE padwarden_sim_core)
   endif()
