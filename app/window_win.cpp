@@ -1,14 +1,15 @@
 #include "app/dispatch.h"
 #include "app/settings.h"
 #include "app/shell_win.h"
-
-#include <dbt.h>
 #include "app/ui_port.h"
+
 #include "driver/discovery.h"
 #include "driver/driver_link.h"
 #include "driver/driver_reset.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
+
+#include <dbt.h>
 
 namespace {
 
@@ -16,25 +17,15 @@ ToolState* StateOf(HWND window) {
     return reinterpret_cast<ToolState*>(GetWindowLongPtrW(window, GWLP_USERDATA));
 }
 
-// Sleeps 1 ms at a time until the Monitor thread raises `flag`. Returns early when there is no
-// Monitor thread or it has ended, and after `limitMs` when one is given (0 = no limit).
-void WaitForMonitorFlag(ToolState* state, SharedI32* flag, DWORD limitMs) {
+// Sleeps 1 ms at a time until the Monitor thread sets `flag` to `want`. Returns early when there
+// is no Monitor thread or it has ended, and after `limitMs` when one is given (0 = no limit).
+void WaitForMonitor(ToolState* state, SharedI32* flag, int32_t want, DWORD limitMs) {
     const ULONGLONG start = GetTickCount64();
-    while (flag->load() == 0) {
+    while (flag->load() != want) {
         HANDLE thread = static_cast<HANDLE>(state->monitorThread);
         if (thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
             return;
         if (limitMs != 0 && GetTickCount64() - start >= limitMs)
-            return;
-        Sleep(1);
-    }
-}
-
-void WaitForMonitorUnpark(ToolState* state, DWORD limitMs) {
-    const ULONGLONG start = GetTickCount64();
-    while (state->monitorPaused.load() != 0 && GetTickCount64() - start < limitMs) {
-        HANDLE thread = static_cast<HANDLE>(state->monitorThread);
-        if (thread == nullptr || WaitForSingleObject(thread, 0) == WAIT_OBJECT_0)
             return;
         Sleep(1);
     }
@@ -56,7 +47,7 @@ LRESULT MsgClose(ToolState* state, HWND window) {
     state->running = 0;
     // A parked Monitor thread would never see the cleared flag.
     EventSet(&state->resumeEvent);
-    WaitForMonitorFlag(state, &state->monitorExited, 0);
+    WaitForMonitor(state, &state->monitorExited, 1, 0);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
     DestroyWindow(window);
@@ -95,7 +86,7 @@ LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
     case PBT_APMQUERYSUSPEND:
         state->pauseRequested = 1;
         // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
-        WaitForMonitorFlag(state, &state->monitorPaused, 5000);
+        WaitForMonitor(state, &state->monitorPaused, 1, 5000);
         CloseDevices(state);
         break;
     case PBT_APMQUERYSUSPENDFAILED:
@@ -105,7 +96,7 @@ LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
         state->pauseRequested = 0;
         EventSet(&state->resumeEvent);
         // Let the thread leave its park, so that the next query-suspend waits for a new one.
-        WaitForMonitorUnpark(state, 1000);
+        WaitForMonitor(state, &state->monitorPaused, 0, 1000);
         break;
     case PBT_APMRESUMECRITICAL: CloseAndRediscover(state); break;
     default: break;
