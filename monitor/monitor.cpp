@@ -3,6 +3,7 @@
 #include <chrono>
 #include <thread>
 
+#include "app/bytes.h"
 #include "driver/discovery.h"
 #include "driver/driver_link.h"
 
@@ -12,9 +13,7 @@ constexpr int kOffsetDriverStatus = 14;
 constexpr int kOffsetBatteryStatus = 45;
 
 uint32_t DriverStatusOf(const DeviceSlot& slot) {
-    const uint8_t* p = slot.driverInfo + kOffsetDriverStatus;
-    return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
-           (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+    return ReadU32LE(slot.driverInfo + kOffsetDriverStatus);
 }
 
 void SendFrame(ToolState* state) {
