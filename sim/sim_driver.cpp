@@ -746,14 +746,23 @@ uint32_t SimOpenHidList() {
     return id;
 }
 
+// Element `index` of an open list, or null past its end or for a list that is not open.
+template <typename Lists>
+const typename Lists::mapped_type::value_type* ListEntry(Lists& lists, uint32_t list, uint32_t index) {
+    auto l = lists.find(list);
+    if (l == lists.end() || index >= l->second.size())
+        return nullptr;
+    return &l->second[index];
+}
+
 EnumResult SimHidListPath(uint32_t list, uint32_t index, std::string* path) {
     Simulator& s = Sim();
     std::lock_guard<std::mutex> hold(s.lock);
-    auto l = s.hidLists.find(list);
-    if (l == s.hidLists.end() || index >= l->second.size())
+    const HidListEntry* e = ListEntry(s.hidLists, list, index);
+    if (e == nullptr)
         return EnumResult::End;
     if (path != nullptr)
-        *path = l->second[index].path;
+        *path = e->path;
     return EnumResult::Found;
 }
 
@@ -948,11 +957,11 @@ uint32_t SimOpenPresentList() {
 EnumResult SimPresentListId(uint32_t list, uint32_t index, std::string* instanceId) {
     Simulator& s = Sim();
     std::lock_guard<std::mutex> hold(s.lock);
-    auto l = s.presentLists.find(list);
-    if (l == s.presentLists.end() || index >= l->second.size())
+    const std::string* id = ListEntry(s.presentLists, list, index);
+    if (id == nullptr)
         return EnumResult::End;
     if (instanceId != nullptr)
-        *instanceId = l->second[index];
+        *instanceId = *id;
     return EnumResult::Found;
 }
 
