@@ -83,3 +83,10 @@ foreach(t ${E2E_TOOLS})
     target_link_options(${name} PRIVATE -municode)
   endif()
 endforeach()
+
+# The idle-cost floor: a bare tray program to measure the tool against.
+add_executable(floor_tray WIN32 ${CMAKE_SOURCE_DIR}/bench/floor_tray_win.cpp)
+target_link_libraries(floor_tray PRIVATE user32 shell32)
+if(MINGW)
+  target_link_options(floor_tray PRIVATE -municode)
+endif()

@@ -1,0 +1,149 @@
+#!/usr/bin/env python3
+"""Idle cost side by side: the bare tray floor, padwarden.exe with no controller and
+padwarden-sim.exe polling two simulated controllers, one after another under the same Wine server
+on a private Xvfb. For each it prints its own CPU milliseconds per minute, the Wine server's and
+the tray host's (explorer) over the same span, and its resident and private memory with the ratio
+to the floor. It prints figures and asserts nothing.
+
+  bench/idle_cost.py [--seconds N] [--warmup N] [--build DIR]
+"""
+import argparse
+import os
+import sys
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "e2e"))
+import harness  # noqa: E402  (takes --build from the command line)
+
+TICK = os.sysconf("SC_CLK_TCK")
+
+
+def find_pid(name):
+    """The Linux process that runs the Windows program `name` (its command line names the exe)."""
+    name = name.lower()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
+        except OSError:
+            continue
+        if first.replace("\\", "/").rsplit("/", 1)[-1] == name:
+            return int(entry)
+    return None
+
+
+def cpu_ms(pid):
+    """User plus system CPU of the process, dead threads included, in milliseconds."""
+    if pid is None:
+        return None
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+        return (int(fields[11]) + int(fields[12])) * 1000.0 / TICK
+    except OSError:
+        return None
+
+
+def memory_kb(pid):
+    values = {}
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                key, _, rest = line.partition(":")
+                if key in ("VmRSS", "RssAnon"):
+                    values[key] = int(rest.split()[0])
+    except OSError:
+        pass
+    return values.get("VmRSS"), values.get("RssAnon")
+
+
+def server_pid():
+    for entry in os.listdir("/proc"):
+        if entry.isdigit():
+            try:
+                with open(f"/proc/{entry}/comm") as f:
+                    if f.read().strip() == "wineserver":
+                        return int(entry)
+            except OSError:
+                pass
+    return None
+
+
+def measure(wine, exe, seconds, warmup, args=()):
+    wine.start(exe, *args)
+    pid = harness.wait_for(lambda: find_pid(exe), 30, what=exe)
+    time.sleep(warmup)
+    others = {"wineserver": server_pid(), "explorer": find_pid("explorer.exe")}
+    start = {k: cpu_ms(p) for k, p in others.items()}
+    own0 = cpu_ms(pid)
+    t0 = time.monotonic()
+    time.sleep(seconds)
+    elapsed = time.monotonic() - t0
+    own1 = cpu_ms(pid)
+    end = {k: cpu_ms(p) for k, p in others.items()}
+    rss, anon = memory_kb(pid)
+    per_min = lambda a, b: None if a is None or b is None else (b - a) * 60.0 / elapsed  # noqa: E731
+    return {"own": per_min(own0, own1), "wineserver": per_min(start["wineserver"], end["wineserver"]),
+            "explorer": per_min(start["explorer"], end["explorer"]), "rss": rss, "anon": anon, "pid": pid}
+
+
+def close(wine, exe, cls, command=None):
+    windows = [w for w in wine.windows() if w["class"] == cls]
+    for w in windows:
+        if command is not None:
+            wine.probe("post", w["hwnd"], "0x0111", command, 0, check=False)
+        else:
+            wine.probe("post", w["hwnd"], "0x0010", 0, 0, check=False)
+    harness.wait_for(lambda: find_pid(exe) is None, 20, what=f"{exe} to end")
+
+
+def fmt(v, spec):
+    return "-" if v is None else format(v, spec)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
+    parser.add_argument("--seconds", type=float, default=60.0, help="measured span per program")
+    parser.add_argument("--warmup", type=float, default=10.0, help="settling time before the span")
+    opts = parser.parse_args()
+    display = harness.Display()
+    name = display.start()
+    wine = harness.Wine("idle-cost", name)
+    rows = []
+    try:
+        wine.init()
+        wine.reg_delete()
+        rows.append(("floor (bare tray program)", measure(wine, "floor_tray.exe", opts.seconds, opts.warmup)))
+        close(wine, "floor_tray.exe", "PADWARDEN_FLOOR")
+        rows.append(("padwarden.exe, no controller", measure(wine, "padwarden.exe", opts.seconds, opts.warmup)))
+        close(wine, "padwarden.exe", "PADWARDEN", command=40036)
+        work = os.path.join(harness.BUILD, "idle-cost")
+        os.makedirs(work, exist_ok=True)
+        script = os.path.join(work, "script.txt")
+        control = os.path.join(work, "control.txt")
+        with open(script, "w") as f:
+            f.write("add usb\nadd bth\n")
+        open(control, "w").close()
+        wine.start("ds3sim.exe", "--script", script, "--control", control)
+        harness.wait_for(lambda: find_pid("ds3sim.exe"), 30, what="ds3sim.exe")
+        time.sleep(2)
+        rows.append(("padwarden-sim.exe, two controllers",
+                     measure(wine, "padwarden-sim.exe", opts.seconds, opts.warmup)))
+        close(wine, "padwarden-sim.exe", "PADWARDEN", command=40036)
+    finally:
+        wine.stop_all(restart=False)
+        display.stop()
+    floor_rss = rows[0][1]["rss"]
+    print(f"idle cost over {opts.seconds:.0f} s per program, after {opts.warmup:.0f} s to settle (CPU in ms per minute)")
+    print(f"{'program':38} {'own CPU':>8} {'wineserver':>10} {'explorer':>9} {'RSS MB':>7} {'private MB':>10} {'RSS/floor':>9}")
+    for label, r in rows:
+        ratio = None if not floor_rss or not r["rss"] else r["rss"] / floor_rss
+        print(f"{label:38} {fmt(r['own'], '8.1f')} {fmt(r['wineserver'], '10.1f')} {fmt(r['explorer'], '9.1f')} "
+              f"{fmt(r['rss'] and r['rss'] / 1024, '7.1f')} {fmt(r['anon'] and r['anon'] / 1024, '10.1f')} "
+              f"{fmt(ratio, '8.2f')}x")
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,94 @@
+// Writes the fuzzers' seed corpora from the native suite's fixtures: every profile file of the
+// profile corpus, and driver answers made by the simulated driver in each of its states.
+//   make_seeds OUTDIR     (OUTDIR/profile_file, OUTDIR/driver_answer, OUTDIR/sim_script)
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "driver/control_report.h"
+#include "driver/device_port.h"
+#include "sim/sim_driver.h"
+#include "tests/native/profile_corpus.h"
+
+namespace {
+
+void Write(const std::filesystem::path& path, const std::string& bytes) {
+    FILE* f = std::fopen(path.string().c_str(), "wb");
+    if (f == nullptr) {
+        std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
+        return;
+    }
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::fclose(f);
+}
+
+// The simulated driver's normal answer for device `id`, read through its device port.
+std::string Answer(uint32_t id) {
+    SimDevice d;
+    if (!SimGetDevice(id, &d))
+        return {};
+    std::u16string path(d.path.begin(), d.path.end());
+    DeviceHandle h = OpenHidDevice(path.c_str());
+    uint8_t report[kReportSize];
+    PrepareReadBuffer(report);
+    const int ok = h != nullptr && GetFeatureReport(h, report, kReportSize);
+    if (h != nullptr)
+        CloseHidDevice(h);
+    return ok ? std::string(reinterpret_cast<char*>(report), kReportSize) : std::string();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: make_seeds OUTDIR\n");
+        return 2;
+    }
+    const std::filesystem::path out = argv[1];
+    for (const char* sub : {"profile_file", "driver_answer", "sim_script"})
+        std::filesystem::create_directories(out / sub);
+
+    for (const corpus::File& f : corpus::ProfileFiles())
+        if (f.written)
+            Write(out / "profile_file" / f.name, f.bytes);
+    Write(out / "profile_file" / "reader.ini", corpus::ReaderFile());
+
+    // The first byte of a driver-answer input chooses the transports that are up (bits 0, 1), a
+    // failed read (bit 2), debug mode (3), the battery log (4) and the low-battery notice (5).
+    const std::vector<std::pair<std::string, std::vector<std::string>>> states = {
+        {"usb", {"add usb"}},
+        {"bth", {"add bth"}},
+        {"bth-waiting", {"add bth", "set 1 status 4"}},
+        {"bth-low-battery", {"add bth", "set 1 battery 1"}},
+        {"bth-charging", {"add bth", "set 1 battery 0xEE"}},
+        {"usb-debug", {"add usb", "set 1 debug 1"}},
+        {"bth-debug", {"add bth", "set 1 debug 1"}},
+        {"bth-full",
+         {"add bth", "set 1 version 2 0 0 20", "set 1 power -4 4", "set 1 autofire 0x1FFFF",
+          "set 1 adapter 00:11:22:33:44:55", "set 1 remote 66:77:88:99:aa:bb"}},
+    };
+    for (const auto& [name, lines] : states) {
+        SimReset();
+        std::string script;
+        for (const std::string& line : lines) {
+            SimRunCommand(line.c_str(), nullptr);
+            script += line + "\n";
+        }
+        const std::string answer = Answer(1);
+        const char picks[] = {0x03, 0x3B, 0x3A, 0x01};
+        for (char pick : picks)
+            if (!answer.empty())
+                Write(out / "driver_answer" / (name + "-" + std::to_string(int(pick))), pick + answer);
+        Write(out / "sim_script" / (name + ".txt"), script);
+    }
+    Write(
+        out / "sim_script" / "faults.txt",
+        "add usb\nadd bth\nadd foreign-joystick\nadd non-joystick\nfault 1 refuse-read\nfault 2 fail-write\n"
+        "fault 2 stuck-debug\nfault 1 slow 1\nfault 3 no-parent\nfault 1 none\nunplug 2\nplug 2\nrestart 1\n"
+        "restart-delay 0\nlist-fault hid\nlist-fault none\nset 2 raw 10 1 2 3\nset 2 raw-drift 1\n"
+        "set 2 link disconnected\nset 1 tag DS3D\nset 1 usage 1 4\nset 1 path \\\\?\\hid#x\nshow 1\n"
+        "note hello\nclear-log\nremove 1\n# comment\nquit\n");
+    SimReset();
+    return 0;
+}
