@@ -18,8 +18,20 @@ import harness  # noqa: E402  (takes --build from the command line)
 TICK = os.sysconf("SC_CLK_TCK")
 
 
+PREFIX = None  # the Wine prefix whose processes are measured; others may run beside it
+
+
+def in_prefix(pid):
+    try:
+        with open(f"/proc/{pid}/environ", "rb") as f:
+            return f"WINEPREFIX={PREFIX}".encode() in f.read().split(b"\0")
+    except OSError:
+        return False
+
+
 def find_pid(name):
-    """The Linux process that runs the Windows program `name` (its command line names the exe)."""
+    """The Linux process of this prefix that runs the Windows program `name` (its command line
+    names the exe); for "wineserver", the prefix's server."""
     name = name.lower()
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
@@ -29,7 +41,8 @@ def find_pid(name):
                 first = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
         except OSError:
             continue
-        if first.replace("\\", "/").rsplit("/", 1)[-1] == name:
+        base = first.replace("\\", "/").rsplit("/", 1)[-1]
+        if (base == name or (name == "wineserver" and base.startswith("wineserver"))) and in_prefix(entry):
             return int(entry)
     return None
 
@@ -59,23 +72,11 @@ def memory_kb(pid):
     return values.get("VmRSS"), values.get("RssAnon")
 
 
-def server_pid():
-    for entry in os.listdir("/proc"):
-        if entry.isdigit():
-            try:
-                with open(f"/proc/{entry}/comm") as f:
-                    if f.read().strip() == "wineserver":
-                        return int(entry)
-            except OSError:
-                pass
-    return None
-
-
 def measure(wine, exe, seconds, warmup, args=()):
     wine.start(exe, *args)
     pid = harness.wait_for(lambda: find_pid(exe), 30, what=exe)
     time.sleep(warmup)
-    others = {"wineserver": server_pid(), "explorer": find_pid("explorer.exe")}
+    others = {"wineserver": find_pid("wineserver"), "explorer": find_pid("explorer.exe")}
     start = {k: cpu_ms(p) for k, p in others.items()}
     own0 = cpu_ms(pid)
     t0 = time.monotonic()
@@ -111,6 +112,8 @@ def main():
     display = harness.Display()
     name = display.start()
     wine = harness.Wine("idle-cost", name)
+    global PREFIX
+    PREFIX = wine.prefix
     rows = []
     try:
         wine.init()
