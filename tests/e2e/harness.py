@@ -280,3 +280,36 @@ def read_ppm(argv, env=None):
     w, h, body = int(fields[1]), int(fields[2]), data[pos + 1:]
     px = [tuple(body[i:i + 3]) for i in range(0, w * h * 3, 3)]
     return w, h, px
+
+
+def linux_pid(prefix, exe):
+    """The Linux process of Wine prefix `prefix` that runs the Windows program `exe`, or None."""
+    exe = exe.lower()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
+            if first.replace("\\", "/").rsplit("/", 1)[-1] != exe:
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
+                    return int(entry)
+        except OSError:
+            continue
+    return None
+
+
+def private_kb(pid):
+    """Private memory of a Linux process in KB (its resident anonymous pages and their swap)."""
+    total = 0
+    try:
+        with open(f"/proc/{pid}/status") as f:
+            for line in f:
+                key, _, rest = line.partition(":")
+                if key in ("RssAnon", "VmSwap"):
+                    total += int(rest.split()[0])
+    except (OSError, TypeError):
+        return 0
+    return total
