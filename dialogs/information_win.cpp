@@ -1,6 +1,7 @@
 #include "app/shell_win.h"
 
 #include <commctrl.h>
+#include <uxtheme.h>
 #include "app/ui_port.h"
 #include "dialogs/debug_text.h"
 #include "dialogs/information.h"
@@ -126,8 +127,12 @@ INT_PTR InitInformation(HWND dialog, ToolState* state, int usb) {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
     InformationPlace* place = TransportOf(state, usb).place;
     BeginDialogPlace(dialog, &place->open, &place->posX, &place->posY);
-    if (!usb)
-        SendDlgItemMessageW(dialog, IDC_INFO_BATTERY, PBM_SETRANGE32, 0, 5);
+    if (!usb) {
+        HWND bar = GetDlgItem(dialog, IDC_INFO_BATTERY);
+        // A themed progress bar ignores its bar colour, and the colour is what tells the state.
+        SetWindowTheme(bar, L"", L"");
+        SendMessageW(bar, PBM_SETRANGE32, 0, 5);
+    }
     FillInformation(dialog, state, usb);
     RECT rect = {};
     GetWindowRect(dialog, &rect);

@@ -62,7 +62,7 @@ class DriverDialogCase(ToolTestCase):
             f.write("add usb\nadd bth\n" + script)
         self.wine.start("ds3sim.exe", "--script", path, "--control", self.control, "--log", self.log)
         wait_for(lambda: "READY" in self.log_text(), 30, what="ds3sim to be ready")
-        self.start_tool(*args, exe="padwarden-sim.exe")
+        self.tool = self.start_tool(*args, exe="padwarden-sim.exe")
         wait_for(lambda: self.log_lines(r"^GET dev=1 ok tag=DS3U") and self.log_lines(r"^GET dev=2 ok tag=DS3B"),
                  30, what="both devices polled")
         self.main_window = self.tool_windows()[0]["hwnd"]
@@ -90,6 +90,12 @@ class DriverDialogCase(ToolTestCase):
 
     def log_lines(self, pattern):
         return [l for l in self.log_text().splitlines() if re.search(pattern, l)]
+
+    def exit_and_read_settings(self):
+        self.command(40036)
+        self.assertEqual(self.tool.wait(30), 0)
+        return {name: int.from_bytes(bytes.fromhex(data), "little")
+                for name, (kind, data) in self.wine.reg_query().items() if kind == "REG_BINARY"}
 
     def command(self, command_id):
         self.wine.probe("post", self.main_window, WM_COMMAND, command_id, 0)
@@ -137,6 +143,7 @@ class DriverDialogCase(ToolTestCase):
 
 class InformationDialogs(DriverDialogCase):
     def test_usb_information_from_the_menu_and_refresh(self):
+        self.wine.reg_add("USBInformationPosX", "REG_BINARY", "8813")  # 5000
         self.start_all("set 1 version 1 4 0 12\nset 1 mode 1\nset 1 status 0\nset 1 error 5\n"
                        "set 1 autofire 0xFFFF0003\nset 1 speed-selector 1\n")
         time.sleep(0.5)
@@ -145,7 +152,8 @@ class InformationDialogs(DriverDialogCase):
         self.desk.key("Down", "Right", "Up", "Return")
         dialog = wait_for(lambda: self.wine.find(title=USB_INFO_EN), 15, what="the USB information dialog")[0]
         hwnd = dialog["hwnd"]
-        self.assertEqual(dialog["rect"][:2], (300, 150), "opened at its saved place")
+        x, y, w, _ = dialog["rect"]
+        self.assertEqual((x + w, y), (1024, 150), "pulled back onto the screen")
         self.assertEqual(self.text(hwnd, 1008), "1.4.0.0012")
         self.assertEqual(self.text(hwnd, 1009), "Advanced")
         self.assertEqual(self.text(hwnd, 1010), "Wait for PS button")
@@ -169,14 +177,21 @@ class InformationDialogs(DriverDialogCase):
         self.assertEqual(self.text(hwnd, 1009), "Normal")
         self.assertEqual(self.text(hwnd, 1011), "No error")
         self.assertEqual(self.checked(hwnd, [1012, 1013]), [1012])
+        self.wine.probe("move", hwnd, 123, 77)
         self.click(hwnd, 1)
         self.gone(hwnd)
+        stored = self.exit_and_read_settings()
+        self.assertEqual((stored["USBInformationPosX"], stored["USBInformationPosY"]), (123, 77),
+                         "OK stores where the dialog stands")
 
     def test_bluetooth_fields_and_the_battery_bar(self):
+        self.wine.reg_add("BTHInformationPosY", "REG_BINARY", "8813")  # 5000
         self.start_all("set 2 version 2 0 0 20\nset 2 hci 6 8891\nset 2 lmp 5 777\nset 2 manufacturer 0xab\n"
                        "set 2 adapter 00:11:22:33:44:55\nset 2 remote 66:77:88:99:aa:bb\nset 2 power 4 -4\n"
                        "set 2 link-quality 14\nset 2 battery 3\nset 2 status 16\n")
         hwnd = self.open_dialog(40025, BTH_INFO_EN)
+        _, y, _, h = next(w["rect"] for w in self.wine.windows() if w["hwnd"] == hwnd)
+        self.assertEqual(y + h, 768, "pulled back onto the screen")
         want = {1008: "2.0.0.0020", 1033: "6  Rev.8891", 1034: "5  Sub ver.777", 1035: "0x00AB",
                 1037: "00:11:22:33:44:55", 1036: "66:77:88:99:aa:bb", 1064: "-004 / 004(MAX)", 1077: "0x0e",
                 1010: "Wakening up from Sleep mode", 1009: "Normal", 1011: "No error"}
@@ -202,9 +217,14 @@ class InformationDialogs(DriverDialogCase):
         wait_for(lambda: self.text(hwnd, 1008) == "1.4.0.0011", 10, what="the new version")
         self.assertEqual(self.wine.probe("enabled", hwnd, 1078).strip(), "0")
         self.assertEqual(self.wine.probe("progress", hwnd, 1078).strip(), "1 0 5 0x000000")
-        # The close box (WM_CLOSE) closes it as Cancel does.
+        # The close box (WM_CLOSE) closes it as Cancel does: the position it opened at stays.
+        x, y = next(w["rect"][:2] for w in self.wine.windows() if w["hwnd"] == hwnd)
+        self.wine.probe("move", hwnd, 10, 300)
         self.wine.probe("post", hwnd, 0x10, 0, 0)
         self.gone(hwnd)
+        stored = self.exit_and_read_settings()
+        self.assertEqual((stored["BTHInformationPosX"], stored["BTHInformationPosY"]), (x, y))
+        self.assertEqual(x, 200)
 
     def test_debug_information_views_of_the_bluetooth_device(self):
         self.start_all("set 2 setting-tag 0xcafe\nset 2 info-flag 0x55\nset 2 info-drift 0\nset 2 info-time 0 111\n"

@@ -80,7 +80,7 @@ int Usage() {
     Print(
         L"usage: winprobe windows | text HWND ID | check HWND ID | visible HWND ID | enabled HWND ID |"
         L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM | send HWND MSG WPARAM LPARAM |"
-        L" combo HWND ID | select HWND ID INDEX | progress HWND ID");
+        L" combo HWND ID | select HWND ID INDEX | progress HWND ID | move HWND X Y");
     return 2;
 }
 
@@ -97,6 +97,14 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 4)
         return Usage();
     HWND window = ParseWindow(argv[2]);
+    if (cmd == L"move") {
+        if (argc < 5)
+            return Usage();
+        return SetWindowPos(window, nullptr, wcstol(argv[3], nullptr, 0), wcstol(argv[4], nullptr, 0), 0, 0,
+                            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
+                   ? 0
+                   : 1;
+    }
     if (cmd == L"post" || cmd == L"send") {
         if (argc < 6)
             return Usage();
