@@ -315,11 +315,16 @@ class JapaneseDialogs(DriverDialogCase):
     lang = "ja_JP.UTF-8"
 
     def test_dialogs_in_japanese(self):
-        self.start_all("set 1 status 1\nset 2 battery 5\nset 2 version 1 5 0 0\nfault 2 fail-settings\n", "-debug")
+        self.start_all("set 1 status 1\nset 1 autofire 4\nset 2 battery 5\nset 2 version 1 5 0 0\n"
+                       "fault 2 fail-settings\n", "-debug")
         usb = self.open_dialog(40013, USB_INFO_JA)
         self.assertEqual(self.text(usb, 1010), "正常動作中")
         self.assertEqual(self.text(usb, 1009), "通常モード")
         self.assertEqual(self.text(usb, 1011), "エラーはありません")
+        self.assertEqual(self.text(usb, 1031), "更新")
+        self.sim("set 1 status 0")
+        self.click(usb, 1031)
+        wait_for(lambda: self.text(usb, 1010) == "PSボタン待機中", 10, what="the refreshed status")
         self.assertEqual(self.text(usb, 1071), "デバッグ情報")
         self.click(usb, 1071)
         dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
@@ -329,22 +334,32 @@ class JapaneseDialogs(DriverDialogCase):
         self.gone(dialog)
         bth = self.open_dialog(40025, BTH_INFO_JA)
         self.assertEqual(self.text(bth, 1010), "正常動作中")
+        for _ in range(3):
+            self.click(bth, 1031)
+        time.sleep(0.5)
+        self.assertEqual(self.wine.probe("combo", bth, 1032).split("\n")[:2], ["00", "selected 0"])
         self.assertEqual(self.wine.probe("progress", bth, 1078).strip(), "5 0 5 0x00ff00")
         self.desk.screenshot("information-ja")
         self.click(usb, 1)
         self.click(bth, 1)
         self.gone(usb)
         self.gone(bth)
-        auto = self.open_dialog(40020, AUTO_FIRE_JA)
-        self.assertEqual(self.text(auto, 1058), "△")
-        self.click(auto, 1058)
-        wait_for(lambda: self.checked(auto, [1058]) == [1058], 5, what="the tick")
-        self.click(auto, 1)
+        # Both auto-fire dialogs at once; the Bluetooth driver refuses the settings write.
+        auto_bth = self.open_dialog(40020, AUTO_FIRE_JA)
+        auto_usb = self.open_dialog(40009, AUTO_FIRE_JA, known=(auto_bth,))
+        self.assertEqual(self.checked(auto_usb, range(1046, 1063)), [1048], "START")
+        self.assertEqual(self.checked(auto_bth, range(1046, 1063)), [])
+        self.assertEqual(self.text(auto_bth, 1058), "△")
+        self.click(auto_bth, 1058)
+        wait_for(lambda: self.checked(auto_bth, [1058]) == [1058], 5, what="the tick")
+        self.desk.screenshot("auto-fire-ja")
+        self.click(auto_bth, 1)
         box = wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 15, what="the error box")[0]["hwnd"]
         self.assertEqual(self.text(box, 0xFFFF), "ドライバーの操作に失敗しました")
         self.assertEqual(self.sent_auto_fire(2)[-1].split("bytes=")[1].strip(), auto_fire_request(0x1000))
         self.click(box, 1)
-        self.gone(auto)
+        self.gone(auto_bth)
+        self.auto_fire_ok_sends(auto_usb, 1, 0x4)
 
 
 if __name__ == "__main__":
