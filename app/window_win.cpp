@@ -147,6 +147,20 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
     case CommandAction::OpenVersion:
         OpenModelessDialog(state, &state->versionPlace.open, IDD_VERSION, VersionDlgProc);
         break;
+    case CommandAction::OpenUsbInformation:
+        OpenModelessDialog(state, &state->usbInformationPlace.open, IDD_USB_INFORMATION,
+                           UsbInformationDlgProc);
+        break;
+    case CommandAction::OpenBthInformation:
+        OpenModelessDialog(state, &state->bthInformationPlace.open, IDD_BTH_INFORMATION,
+                           BthInformationDlgProc);
+        break;
+    case CommandAction::OpenUsbAutoFire:
+        OpenModelessDialog(state, &state->usbAutoFirePlace.open, IDD_AUTO_FIRE, UsbAutoFireDlgProc);
+        break;
+    case CommandAction::OpenBthAutoFire:
+        OpenModelessDialog(state, &state->bthAutoFirePlace.open, IDD_AUTO_FIRE, BthAutoFireDlgProc);
+        break;
     case CommandAction::Exit:
         SaveToolSettings(state);
         PostMessageW(window, WM_CLOSE, 0, 0);

@@ -59,6 +59,35 @@
 #define IDC_VERSION_TEXT 1007
 #define IDC_MODE_TEXT 1068
 
+// Driver information dialogs (117 USB, 118 Bluetooth); 1014..1030 are the auto-fire bits 0..16
+#define IDC_INFO_VERSION 1008
+#define IDC_INFO_MODE 1009
+#define IDC_INFO_STATUS 1010
+#define IDC_INFO_ERROR 1011
+#define IDC_INFO_SPEED_LEFT 1012
+#define IDC_INFO_SPEED_RIGHT 1013
+#define IDC_INFO_AUTO_FIRE_FIRST 1014
+#define IDC_INFO_REFRESH 1031
+#define IDC_INFO_DEVICE 1032
+#define IDC_INFO_HCI 1033
+#define IDC_INFO_LMP 1034
+#define IDC_INFO_MANUFACTURER 1035
+#define IDC_INFO_REMOTE 1036
+#define IDC_INFO_ADAPTER 1037
+#define IDC_INFO_POWER 1064
+#define IDC_INFO_BTH_DEBUG 1070
+#define IDC_INFO_USB_DEBUG 1071
+#define IDC_INFO_LINK_QUALITY 1077
+#define IDC_INFO_BATTERY 1078
+
+// Auto fire button dialog (121); 1046..1062 are the auto-fire bits 0..16
+#define IDC_AUTO_FIRE_FIRST 1046
+
+// Debug information dialog (122)
+#define IDC_DEBUG_REFRESH 1072
+#define IDC_DEBUG_VIEW 1073
+#define IDC_DEBUG_TEXT 1074
+
 // String table
 #define IDS_CLASS_NAME 101
 #define IDS_CAPTION 102

@@ -156,6 +156,22 @@ void ResetRawData(SimDevice& d) {
     }
 }
 
+void ResetDebugRecords(SimDevice& d) {
+    const int bluetooth = d.kind == SimKind::DriverBluetooth;
+    d.featureFlag = bluetooth ? 0x00000013u : 0x00000003u;
+    d.performanceFrequency = 3000000000LL;
+    const int64_t times[4] = {1250000, 980000, bluetooth ? 2210000 : 0, bluetooth ? 1760000 : 0};
+    std::memcpy(d.threadTimes, times, sizeof times);
+    if (!bluetooth)
+        return; // no adapter behind a USB device
+    static const uint8_t commands[64] = {0xFF, 0xFF, 0xFF, 0x03, 0xFE, 0xFF, 0xCF, 0xFF, 0xFF, 0xFF, 0xFF,
+                                         0x1F, 0xF2, 0x0F, 0xE8, 0xFE, 0x3F, 0xF7, 0x8F, 0xFF, 0x1C, 0x00,
+                                         0x00, 0x00, 0x61, 0xF7, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00};
+    static const uint8_t features[8] = {0xFF, 0xFF, 0x8F, 0xFE, 0xDB, 0xFF, 0x5B, 0x87};
+    std::memcpy(d.supportedCommands, commands, sizeof commands);
+    std::memcpy(d.supportedFeatures, features, sizeof features);
+}
+
 void MakeDevice(SimDevice& d, SimKind kind, uint32_t id) {
     d = SimDevice();
     d.id = id;
@@ -215,6 +231,7 @@ void MakeDevice(SimDevice& d, SimKind kind, uint32_t id) {
     hid.replace(0, 3, "HID");
     d.hidInstanceId = Format("%s\\SIM%04u", hid.c_str(), id);
     ResetRawData(d);
+    ResetDebugRecords(d);
 }
 
 // What a driver restart forgets: the session, not the configuration.
@@ -343,29 +360,17 @@ void BuildDriverInfo(const SimDevice& d, uint8_t* a) {
 
 void BuildInfoRecord(const SimDevice& d, uint8_t* a) {
     std::memcpy(a + 5, "INFO", 4);
-    WriteU32LE(a + 9, d.kind == SimKind::DriverBluetooth ? 0x00000013u : 0x00000003u);
-    WriteI64(a + 13, 3000000000LL);
-    int64_t step = static_cast<int64_t>(d.infoQueries);
-    WriteI64(a + 21, 1250000 + 1530 * step);
-    WriteI64(a + 29, 980000 + 1210 * step);
-    if (d.kind == SimKind::DriverBluetooth) {
-        WriteI64(a + 37, 2210000 + 2470 * step);
-        WriteI64(a + 45, 1760000 + 1990 * step);
-    }
+    WriteU32LE(a + 9, d.featureFlag);
+    WriteI64(a + 13, d.performanceFrequency);
+    const int times = d.kind == SimKind::DriverBluetooth ? 4 : 2;
+    for (int i = 0; i < times; ++i)
+        WriteI64(a + 21 + 8 * i, d.threadTimes[i]);
 }
 
 void BuildBthSupportRecord(const SimDevice& d, uint8_t* a) {
     std::memcpy(a + 5, "BTSP", 4);
-    if (d.kind != SimKind::DriverBluetooth)
-        return; // no adapter behind a USB device
-    static const uint8_t commands[64] = {
-        0xFF, 0xFF, 0xFF, 0x03, 0xFE, 0xFF, 0xCF, 0xFF, 0xFF, 0xFF, 0xFF, 0x1F, 0xF2, 0x0F, 0xE8, 0xFE,
-        0x3F, 0xF7, 0x8F, 0xFF, 0x1C, 0x00, 0x00, 0x00, 0x61, 0xF7, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
-        0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-    static const uint8_t features[8] = {0xFF, 0xFF, 0x8F, 0xFE, 0xDB, 0xFF, 0x5B, 0x87};
-    std::memcpy(a + 9, commands, sizeof commands);
-    std::memcpy(a + 73, features, sizeof features);
+    std::memcpy(a + 9, d.supportedCommands, sizeof d.supportedCommands);
+    std::memcpy(a + 73, d.supportedFeatures, sizeof d.supportedFeatures);
 }
 
 void BuildRawDataRecord(const SimDevice& d, uint8_t* a) {
@@ -385,7 +390,7 @@ void BuildAnswer(const SimDevice& d, uint8_t* a, const char** record) {
         return;
     }
     std::memcpy(a + 1, d.kind == SimKind::DriverBluetooth ? "DBGB" : "DBGU", 4);
-    switch (d.query) {
+    switch (d.answerFor[static_cast<int>(d.query)]) {
     case SimQuery::None: *record = "none"; break;
     case SimQuery::DebugInfo:
         *record = "INFO";
@@ -507,6 +512,9 @@ const char* ApplyRequest(SimDevice& d, const uint8_t* r, std::string* detail) {
     if (command == 0x80000006u) {
         d.query = SimQuery::DebugInfo;
         ++d.infoQueries;
+        static const int64_t steps[4] = {1530, 1210, 2470, 1990};
+        for (int i = 0; i < 4 && d.infoDrift; ++i)
+            d.threadTimes[i] += steps[i];
     } else if (command == 0x80000007u) {
         d.query = SimQuery::BthSupportInfo;
     } else {
@@ -889,6 +897,8 @@ int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
         else if (!IsDriverDevice(*d))
             reason = "no-report-2";
         else if (d->faults.failWrite)
+            reason = "fault";
+        else if (d->faults.failSettings && length >= 13 && ReadU32LE(buffer + 9) == 1)
             reason = "fault";
     }
     if (reason != nullptr) {

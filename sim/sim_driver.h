@@ -90,6 +90,9 @@ struct SimFaults {
     int32_t failRestart = 0; // restarting this device's node fails (class installer error)
     int32_t noParent = 0;    // the parent lookup of this device's interface fails
     int32_t noCaps = 0;      // the usage (preparsed data / caps) cannot be read
+
+    // SetDriverSettings writes (profiles, auto-fire) fail; every other write passes.
+    int32_t failSettings = 0;
 };
 
 struct SimDevice {
@@ -119,6 +122,18 @@ struct SimDevice {
     uint32_t rejectedWrites = 0;
     uint32_t reads = 0;
     SimFaults faults;
+    // Contents of the INFO and BTSP debug records. Each QueryDebugInfo adds a step to every thread
+    // time while infoDrift is on.
+    uint32_t featureFlag = 0;
+    int64_t performanceFrequency = 0;
+    int64_t threadTimes[4] = {};
+    int32_t infoDrift = 1;
+    uint8_t supportedCommands[64] = {};
+    uint8_t supportedFeatures[8] = {};
+    // The record that answers each query, indexed by SimQuery: a driver may answer a query with
+    // a record of another kind.
+    SimQuery answerFor[4] = {SimQuery::None, SimQuery::DebugInfo, SimQuery::BthSupportInfo,
+                             SimQuery::DebugRawData};
 };
 
 // ---- control: tests and scripts ----

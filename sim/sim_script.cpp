@@ -7,8 +7,11 @@
 //         | power MAX CUR | link-quality V | sensitivity V | motor V | speed-selector V
 //         | autofire MASK | setting-tag V | usage PAGE USAGE | path TEXT | parent TEXT
 //         | debug 0|1 | raw OFFSET BYTE... | raw-drift 0|1 | link connected|disconnected
-//   fault N refuse-read | fail-write | slow MS | stuck-debug | fail-restart | no-parent | no-caps
-//         | none           (faults add up; none clears them all)
+//         | info-flag V | info-frequency V | info-time 0..3 V | info-drift 0|1
+//         | btsp-commands OFFSET BYTE... | btsp-features OFFSET BYTE...
+//         | answer info|btsp|draw WITH     (WITH: info|btsp|draw|none, the record sent back)
+//   fault N refuse-read | fail-write | fail-settings | slow MS | stuck-debug | fail-restart
+//         | no-parent | no-caps | none   (faults add up; none clears them all)
 //   list-fault hid|present|none
 //   log FILE | log off | clear-log | note TEXT | show N | sleep MS | quit
 // Numbers are decimal or 0x-hex. A line whose first non-blank character is '#' is a comment.
@@ -99,6 +102,49 @@ int ParseI8(const std::string& word, int8_t* value) {
     return 1;
 }
 
+int ParseI64(const std::string& word, int64_t* value) {
+    const int negative = !word.empty() && word[0] == '-';
+    const std::string digits = negative ? word.substr(1) : word;
+    const int hex = digits.size() > 2 && digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    if (digits.empty() || digits.size() > (hex ? 18u : 19u))
+        return 0;
+    uint64_t v = 0;
+    for (size_t i = hex ? 2 : 0; i < digits.size(); ++i) {
+        const char c = digits[i];
+        uint64_t digit = 0;
+        if (c >= '0' && c <= '9')
+            digit = static_cast<uint64_t>(c - '0');
+        else if (hex && c >= 'a' && c <= 'f')
+            digit = static_cast<uint64_t>(c - 'a' + 10);
+        else if (hex && c >= 'A' && c <= 'F')
+            digit = static_cast<uint64_t>(c - 'A' + 10);
+        else
+            return 0;
+        v = v * (hex ? 16u : 10u) + digit;
+    }
+    if (v > (negative ? 0x8000000000000000ull : 0x7FFFFFFFFFFFFFFFull))
+        return 0;
+    *value = negative ? static_cast<int64_t>(0 - v) : static_cast<int64_t>(v);
+    return 1;
+}
+
+int ParseQuery(const std::string& word, SimQuery* query) {
+    static const struct {
+        const char* name;
+        SimQuery query;
+    } names[] = {{"none", SimQuery::None},
+                 {"info", SimQuery::DebugInfo},
+                 {"btsp", SimQuery::BthSupportInfo},
+                 {"draw", SimQuery::DebugRawData}};
+    for (const auto& n : names) {
+        if (word == n.name) {
+            *query = n.query;
+            return 1;
+        }
+    }
+    return 0;
+}
+
 int ParseAddress(const std::string& word, uint8_t* out) {
     if (word.size() != 17)
         return 0;
@@ -158,7 +204,7 @@ SimCommandResult RunSet(uint32_t id, const Line& line, std::string* reply) {
     uint8_t address[6] = {};
     int8_t levels[2] = {};
     std::string text;
-    uint8_t bytes[kSimRawDataSize] = {};
+    uint8_t bytes[64] = {}; // the longest byte list: btsp-commands
     size_t count = 0;
     if (field == "status" || field == "mode" || field == "error" || field == "autofire" ||
         field == "setting-tag") {
@@ -285,6 +331,54 @@ SimCommandResult RunSet(uint32_t id, const Line& line, std::string* reply) {
             bytes[i] = static_cast<uint8_t>(b);
         }
         edit = [&v, &bytes, &count](SimDevice& d) { std::memcpy(d.rawData + v[0], bytes, count); };
+    } else if (field == "info-flag" || field == "info-frequency" || field == "info-time" ||
+               field == "info-drift") {
+        int64_t wide = 0;
+        const size_t at = field == "info-time" ? 4 : 3;
+        if (field == "info-time" && !args.Number(3, 3, &v[0]))
+            return SimCommandResult::Failed;
+        if (field == "info-flag" && !args.Number(3, 0xFFFFFFFFu, &v[1]))
+            return SimCommandResult::Failed;
+        if (field == "info-drift" && !args.Number(3, 1, &v[1]))
+            return SimCommandResult::Failed;
+        if ((field == "info-frequency" || field == "info-time") &&
+            (line.words.size() <= at || !ParseI64(line.words[at], &wide)))
+            return Fail(reply,
+                        "usage: set N " + field + (at == 4 ? " INDEX" : "") + " VALUE (signed 64-bit)");
+        edit = [&field, &v, wide](SimDevice& d) {
+            if (field == "info-flag")
+                d.featureFlag = v[1];
+            else if (field == "info-drift")
+                d.infoDrift = static_cast<int32_t>(v[1]);
+            else if (field == "info-frequency")
+                d.performanceFrequency = wide;
+            else
+                d.threadTimes[v[0]] = wide;
+        };
+    } else if (field == "btsp-commands" || field == "btsp-features") {
+        const uint32_t size = field == "btsp-commands" ? 64 : 8;
+        count = line.words.size() - 4;
+        if (!args.Number(3, size - 1, &v[0]))
+            return SimCommandResult::Failed;
+        if (count == 0 || v[0] + count > size)
+            return Fail(reply, field + " bytes must fit in " + std::to_string(size));
+        for (size_t i = 0; i < count; ++i) {
+            uint32_t b = 0;
+            if (!args.Number(4 + i, 255, &b))
+                return SimCommandResult::Failed;
+            bytes[i] = static_cast<uint8_t>(b);
+        }
+        edit = [&field, &v, &bytes, &count](SimDevice& d) {
+            std::memcpy((field == "btsp-commands" ? d.supportedCommands : d.supportedFeatures) + v[0], bytes,
+                        count);
+        };
+    } else if (field == "answer") {
+        SimQuery asked = SimQuery::None;
+        SimQuery with = SimQuery::None;
+        if (line.words.size() < 5 || !ParseQuery(line.words[3], &asked) || asked == SimQuery::None ||
+            !ParseQuery(line.words[4], &with))
+            return Fail(reply, "usage: set N answer info|btsp|draw info|btsp|draw|none");
+        edit = [asked, with](SimDevice& d) { d.answerFor[static_cast<int>(asked)] = with; };
     } else if (field == "link") {
         const std::string& state = line.words[3];
         if (state != "connected" && state != "disconnected")
@@ -310,8 +404,9 @@ SimCommandResult RunFault(uint32_t id, const Line& line, std::string* reply) {
         Args args{line, reply};
         if (!args.Number(3, 10000, &ms))
             return SimCommandResult::Failed;
-    } else if (kind != "refuse-read" && kind != "fail-write" && kind != "stuck-debug" &&
-               kind != "fail-restart" && kind != "no-parent" && kind != "no-caps" && kind != "none") {
+    } else if (kind != "refuse-read" && kind != "fail-write" && kind != "fail-settings" &&
+               kind != "stuck-debug" && kind != "fail-restart" && kind != "no-parent" && kind != "no-caps" &&
+               kind != "none") {
         return Fail(reply, "unknown fault: " + kind);
     }
     int found = SimUpdateDevice(id, [&kind, ms](SimDevice& d) {
@@ -322,6 +417,8 @@ SimCommandResult RunFault(uint32_t id, const Line& line, std::string* reply) {
             f.refuseRead = 1;
         else if (kind == "fail-write")
             f.failWrite = 1;
+        else if (kind == "fail-settings")
+            f.failSettings = 1;
         else if (kind == "stuck-debug")
             f.stuckDebug = 1;
         else if (kind == "fail-restart")

@@ -3,6 +3,8 @@
 // messages. One command per run; answers are UTF-8 lines on stdout; exit code 0 on success.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
@@ -21,11 +23,35 @@ void Print(const std::wstring& text) {
 }
 
 std::wstring Text(HWND window) {
-    wchar_t buffer[1024] = {};
-    SendMessageTimeoutW(window, WM_GETTEXT, 1024, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
+    wchar_t buffer[4096] = {};
+    SendMessageTimeoutW(window, WM_GETTEXT, 4096, reinterpret_cast<LPARAM>(buffer), SMTO_ABORTIFHUNG, 2000,
                         nullptr);
-    buffer[1023] = 0;
+    buffer[4095] = 0;
     return buffer;
+}
+
+// A combo box's entries, one line each, then "selected N".
+void PrintCombo(HWND combo) {
+    const LRESULT count = SendMessageW(combo, CB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < count && i < 64; ++i) {
+        wchar_t entry[256] = {};
+        if (SendMessageW(combo, CB_GETLBTEXTLEN, static_cast<WPARAM>(i), 0) < 256)
+            SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+        Print(entry);
+    }
+    Print(L"selected " + std::to_wstring(SendMessageW(combo, CB_GETCURSEL, 0, 0)));
+}
+
+// A progress bar as "position low high colour": the colour as 0xRRGGBB.
+void PrintProgress(HWND bar) {
+    // The range comes back in the result: a structure pointer would name this process's memory.
+    const int low = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+    const int high = static_cast<int>(SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+    const COLORREF colour = static_cast<COLORREF>(SendMessageW(bar, PBM_GETBARCOLOR, 0, 0));
+    wchar_t line[128];
+    swprintf(line, 128, L"%d %d %d 0x%02x%02x%02x", static_cast<int>(SendMessageW(bar, PBM_GETPOS, 0, 0)),
+             low, high, GetRValue(colour), GetGValue(colour), GetBValue(colour));
+    Print(line);
 }
 
 HWND ParseWindow(const wchar_t* s) {
@@ -53,7 +79,8 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 int Usage() {
     Print(
         L"usage: winprobe windows | text HWND ID | check HWND ID | visible HWND ID | enabled HWND ID |"
-        L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM | send HWND MSG WPARAM LPARAM");
+        L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM | send HWND MSG WPARAM LPARAM |"
+        L" combo HWND ID | select HWND ID INDEX | progress HWND ID | move HWND X Y");
     return 2;
 }
 
@@ -70,6 +97,14 @@ int wmain(int argc, wchar_t** argv) {
     if (argc < 4)
         return Usage();
     HWND window = ParseWindow(argv[2]);
+    if (cmd == L"move") {
+        if (argc < 5)
+            return Usage();
+        return SetWindowPos(window, nullptr, wcstol(argv[3], nullptr, 0), wcstol(argv[4], nullptr, 0), 0, 0,
+                            SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
+                   ? 0
+                   : 1;
+    }
     if (cmd == L"post" || cmd == L"send") {
         if (argc < 6)
             return Usage();
@@ -100,6 +135,15 @@ int wmain(int argc, wchar_t** argv) {
     } else if (cmd == L"click") {
         // Posted, so a button that opens a message box does not block the probe.
         PostMessageW(control, BM_CLICK, 0, 0);
+    } else if (cmd == L"combo") {
+        PrintCombo(control);
+    } else if (cmd == L"progress") {
+        PrintProgress(control);
+    } else if (cmd == L"select" && argc >= 5) {
+        // As a user's pick: the selection, then the notice, posted so a slow handler does not block.
+        SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(wcstol(argv[4], nullptr, 0)), 0);
+        PostMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(control), CBN_SELCHANGE),
+                     reinterpret_cast<LPARAM>(control));
     } else if (cmd == L"settext" && argc >= 5) {
         SendMessageTimeoutW(control, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(argv[4]), SMTO_ABORTIFHUNG, 2000,
                             nullptr);

@@ -1,0 +1,366 @@
+"""padwarden-sim.exe beside ds3sim.exe: the driver information dialogs, the debug information
+dialog and the auto-fire dialogs show what the simulated driver reports and send what the user
+picks."""
+import glob
+import os
+import re
+import struct
+import time
+
+import harness
+from harness import BUILD, ToolTestCase, wait_for
+
+WM_COMMAND = 0x111
+USB_INFO_EN = "Driver Information - USB"
+BTH_INFO_EN = "Driver Information - Bluetooth"
+USB_INFO_JA = "ドライバー情報 ｰ USB"
+BTH_INFO_JA = "ドライバー情報 ｰ Bluetooth"
+DEBUG_TITLE = "Debug Information"
+AUTO_FIRE_EN = "Auto Fire Button Setting"
+AUTO_FIRE_JA = "連射ボタン設定"
+
+# Saved positions well away from the tray window at the top left (little-endian 16-bit values).
+PLACES = {"USBInformationPosX": 300, "USBInformationPosY": 150, "BTHInformationPosX": 200,
+          "BTHInformationPosY": 250, "USBRapidFireSettingPosX": 250, "USBRapidFireSettingPosY": 100,
+          "BTHRapidFireSettingPosX": 600, "BTHRapidFireSettingPosY": 400}
+
+
+def auto_fire_request(mask):
+    """The SetDriverSettings request that carries only the auto-fire mask, as the log prints it."""
+    r = bytearray(109)
+    r[0] = 2
+    r[1:5] = b"PWRQ"
+    r[5:9] = bytes([0, 0, 0, 1])
+    r[9:13] = struct.pack("<I", 1)
+    r[17:21] = struct.pack("<I", 0x00080000)
+    r[105:109] = struct.pack("<I", mask)
+    scratch = bytes(r[1:109]) + bytes(256 - 108)
+    h = 0
+    for i in range(64):
+        h = ((h << 1) | (h >> 31)) & 0xFFFFFFFF
+        h ^= struct.unpack_from("<I", scratch, 4 * i)[0]
+    r[13:17] = struct.pack("<I", h)
+    return " ".join(f"{b:02X}" for b in r)
+
+
+class DriverDialogCase(ToolTestCase):
+    def setUp(self):
+        self.wine.reg_delete()
+        for name, value in PLACES.items():
+            self.wine.reg_add(name, "REG_BINARY", struct.pack("<H", value).hex())
+        self.work = os.path.join(BUILD, "e2e-dialogs")
+        os.makedirs(self.work, exist_ok=True)
+        for old in glob.glob(os.path.join(self.work, "*")):
+            os.remove(old)
+        self.log = os.path.join(self.work, "requests.log")
+        self.control = os.path.join(self.work, "control.txt")
+        open(self.control, "w").close()
+
+    def start_all(self, script, *args):
+        path = os.path.join(self.work, "script.txt")
+        with open(path, "w") as f:
+            f.write("add usb\nadd bth\n" + script)
+        self.wine.start("ds3sim.exe", "--script", path, "--control", self.control, "--log", self.log)
+        wait_for(lambda: "READY" in self.log_text(), 30, what="ds3sim to be ready")
+        self.tool = self.start_tool(*args, exe="padwarden-sim.exe")
+        wait_for(lambda: self.log_lines(r"^GET dev=1 ok tag=DS3U") and self.log_lines(r"^GET dev=2 ok tag=DS3B"),
+                 30, what="both devices polled")
+        self.main_window = self.tool_windows()[0]["hwnd"]
+
+    def sim(self, *lines):
+        """Runs simulator commands and waits until the Monitor thread has read both devices again."""
+        mark = len(self.log_text().splitlines())
+        with open(self.control, "a") as f:
+            f.write("".join(line + "\n" for line in lines))
+
+        def polled_after():
+            new = self.log_text().splitlines()[mark:]
+            return any(l.startswith("GET dev=1 ok") for l in new) and any(l.startswith("GET dev=2 ok") for l in new)
+        # A poll that began before the commands ran may still carry the old record: wait for two.
+        wait_for(polled_after, 10, what="a poll after the simulator commands")
+        mark = len(self.log_text().splitlines())
+        wait_for(polled_after, 10, what="a second poll")
+
+    def log_text(self):
+        try:
+            with open(self.log, encoding="utf-8", errors="replace") as f:
+                return f.read()
+        except FileNotFoundError:
+            return ""
+
+    def log_lines(self, pattern):
+        return [l for l in self.log_text().splitlines() if re.search(pattern, l)]
+
+    def exit_and_read_settings(self):
+        self.command(40036)
+        self.assertEqual(self.tool.wait(30), 0)
+        return {name: int.from_bytes(bytes.fromhex(data), "little")
+                for name, (kind, data) in self.wine.reg_query().items() if kind == "REG_BINARY"}
+
+    def command(self, command_id):
+        self.wine.probe("post", self.main_window, WM_COMMAND, command_id, 0)
+
+    def open_dialog(self, command_id, title, known=()):
+        self.command(command_id)
+        found = wait_for(lambda: [w for w in self.wine.find(title=title) if w["hwnd"] not in known], 15,
+                         what=f"dialog {title!r}")
+        return found[0]["hwnd"]
+
+    def text(self, hwnd, control):
+        # The probe ends its answer with one line end of its own; the text's own CR LF stay.
+        answer = self.wine.probe("text", hwnd, control)
+        return answer[:-1] if answer.endswith("\n") else answer
+
+    def checked(self, hwnd, controls):
+        return [c for c in controls if self.wine.probe("check", hwnd, c).strip() == "1"]
+
+    def click(self, hwnd, control):
+        self.wine.probe("click", hwnd, control)
+
+    def gone(self, hwnd):
+        wait_for(lambda: hwnd not in [w["hwnd"] for w in self.wine.windows()], 10, what=f"window {hwnd} to close")
+
+    def sent_auto_fire(self, dev):
+        return self.log_lines(rf"^SET dev={dev} cmd=SetDriverSettings mask=0x00080000")
+
+    def auto_fire_ok_sends(self, hwnd, dev, mask):
+        before = len(self.sent_auto_fire(dev))
+        self.click(hwnd, 1)
+        sent = wait_for(lambda: self.sent_auto_fire(dev)[before:], 10, what="the auto-fire request")
+        self.assertEqual(len(sent), 1, sent)
+        self.assertRegex(sent[0], r" ok bytes=")
+        self.assertEqual(sent[0].split("bytes=")[1].strip(), auto_fire_request(mask))
+        self.gone(hwnd)
+
+    def debug_view(self, dialog, position):
+        before = self.text(dialog, 1074)
+        self.wine.probe("select", dialog, 1073, position)
+        if position == 0:
+            return wait_for(lambda: self.text(dialog, 1074).startswith("DriverVersionMajor"), 10, what="the view")
+        wait_for(lambda: self.text(dialog, 1074) != before, 10, what=f"view {position}")
+        return self.text(dialog, 1074)
+
+
+class InformationDialogs(DriverDialogCase):
+    def test_usb_information_from_the_menu_and_refresh(self):
+        self.wine.reg_add("USBInformationPosX", "REG_BINARY", "8813")  # 5000
+        self.start_all("set 1 version 1 4 0 12\nset 1 mode 1\nset 1 status 0\nset 1 error 5\n"
+                       "set 1 autofire 0xFFFF0003\nset 1 speed-selector 1\n")
+        time.sleep(0.5)
+        # USB > Information, the last item of the USB sub-menu.
+        self.open_menu()
+        self.desk.key("Down", "Right", "Up", "Return")
+        dialog = wait_for(lambda: self.wine.find(title=USB_INFO_EN), 15, what="the USB information dialog")[0]
+        hwnd = dialog["hwnd"]
+        x, y, w, _ = dialog["rect"]
+        self.assertEqual((x + w, y), (1024, 150), "pulled back onto the screen")
+        self.assertEqual(self.text(hwnd, 1008), "1.4.0.0012")
+        self.assertEqual(self.text(hwnd, 1009), "Advanced")
+        self.assertEqual(self.text(hwnd, 1010), "Wait for PS button")
+        self.assertEqual(self.text(hwnd, 1011), "---")
+        self.assertEqual(self.checked(hwnd, [1012, 1013]), [1013])
+        self.assertEqual(self.checked(hwnd, range(1014, 1031)), [1014, 1015, 1030], "bits 0, 1 and 16 only")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1071).strip(), "0", "no debug button outside debug mode")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1032).strip(), "0")
+        self.desk.screenshot("information-usb")
+        # A click cannot move the radio buttons or tick a box.
+        self.click(hwnd, 1012)
+        self.click(hwnd, 1020)
+        time.sleep(0.5)
+        self.assertEqual(self.checked(hwnd, [1012, 1013]), [1013])
+        self.assertEqual(self.checked(hwnd, [1020]), [])
+        # The dialog shows the record of its last fill until Refresh.
+        self.sim("set 1 status 1", "set 1 mode 0", "set 1 error 0", "set 1 speed-selector 0")
+        self.assertEqual(self.text(hwnd, 1010), "Wait for PS button")
+        self.click(hwnd, 1031)
+        wait_for(lambda: self.text(hwnd, 1010) == "Running", 10, what="the refreshed status")
+        self.assertEqual(self.text(hwnd, 1009), "Normal")
+        self.assertEqual(self.text(hwnd, 1011), "No error")
+        self.assertEqual(self.checked(hwnd, [1012, 1013]), [1012])
+        self.wine.probe("move", hwnd, 123, 77)
+        self.click(hwnd, 1)
+        self.gone(hwnd)
+        stored = self.exit_and_read_settings()
+        self.assertEqual((stored["USBInformationPosX"], stored["USBInformationPosY"]), (123, 77),
+                         "OK stores where the dialog stands")
+
+    def test_bluetooth_fields_and_the_battery_bar(self):
+        self.wine.reg_add("BTHInformationPosY", "REG_BINARY", "8813")  # 5000
+        self.start_all("set 2 version 2 0 0 20\nset 2 hci 6 8891\nset 2 lmp 5 777\nset 2 manufacturer 0xab\n"
+                       "set 2 adapter 00:11:22:33:44:55\nset 2 remote 66:77:88:99:aa:bb\nset 2 power 4 -4\n"
+                       "set 2 link-quality 14\nset 2 battery 3\nset 2 status 16\n")
+        hwnd = self.open_dialog(40025, BTH_INFO_EN)
+        _, y, _, h = next(w["rect"] for w in self.wine.windows() if w["hwnd"] == hwnd)
+        self.assertEqual(y + h, 768, "pulled back onto the screen")
+        want = {1008: "2.0.0.0020", 1033: "6  Rev.8891", 1034: "5  Sub ver.777", 1035: "0x00AB",
+                1037: "00:11:22:33:44:55", 1036: "66:77:88:99:aa:bb", 1064: "-004 / 004(MAX)", 1077: "0x0e",
+                1010: "Wakening up from Sleep mode", 1009: "Normal", 1011: "No error"}
+        self.assertEqual({c: self.text(hwnd, c) for c in want}, want)
+        # Driver 2.0.0.20 is newer than 1.4.0.12: the bar shows the level.
+        self.assertEqual(self.wine.probe("enabled", hwnd, 1078).strip(), "1")
+        self.assertEqual(self.wine.probe("progress", hwnd, 1078).strip(), "3 0 5 0xffff00")
+        self.desk.screenshot("information-bluetooth")
+        for command, bar in (("set 2 battery 0xef", "5 0 5 0x0000ff"), ("set 2 battery 0xee", "5 0 5 0x00ffff"),
+                             ("set 2 battery 2", "2 0 5 0xff0000"), ("set 2 battery 1", "1 0 5 0x000000")):
+            self.sim(command)
+            self.click(hwnd, 1031)
+            wait_for(lambda: self.wine.probe("progress", hwnd, 1078).strip() == bar, 10, what=f"bar {bar}")
+        self.sim("set 2 status 14")
+        self.click(hwnd, 1031)
+        wait_for(lambda: self.text(hwnd, 1010) == "Wakening up from Sleep mode", 10, what="status 14")
+        self.sim("set 2 status 7")
+        self.click(hwnd, 1031)
+        wait_for(lambda: self.text(hwnd, 1010) == "---", 10, what="status 7")
+        # Older than 1.4.0.12: the bar is disabled and keeps what it showed.
+        self.sim("set 2 version 1 4 0 11", "set 2 battery 4")
+        self.click(hwnd, 1031)
+        wait_for(lambda: self.text(hwnd, 1008) == "1.4.0.0011", 10, what="the new version")
+        self.assertEqual(self.wine.probe("enabled", hwnd, 1078).strip(), "0")
+        self.assertEqual(self.wine.probe("progress", hwnd, 1078).strip(), "1 0 5 0x000000")
+        # The close box (WM_CLOSE) closes it as Cancel does: the position it opened at stays.
+        x, y = next(w["rect"][:2] for w in self.wine.windows() if w["hwnd"] == hwnd)
+        self.wine.probe("move", hwnd, 10, 300)
+        self.wine.probe("post", hwnd, 0x10, 0, 0)
+        self.gone(hwnd)
+        stored = self.exit_and_read_settings()
+        self.assertEqual((stored["BTHInformationPosX"], stored["BTHInformationPosY"]), (x, y))
+        self.assertEqual(x, 200)
+
+    def test_debug_information_views_of_the_bluetooth_device(self):
+        self.start_all("set 2 setting-tag 0xcafe\nset 2 info-flag 0x55\nset 2 info-drift 0\nset 2 info-time 0 111\n"
+                       "set 2 info-time 1 222\nset 2 info-time 2 333\nset 2 info-time 3 -444\n"
+                       "set 2 btsp-features 0 1 2 3 4 5 6 7 8\nset 2 raw 0 0xaa 0xbb\n", "-debug")
+        hwnd = self.open_dialog(40025, BTH_INFO_EN)
+        for _ in range(3):
+            self.click(hwnd, 1031)
+        time.sleep(0.5)
+        self.assertEqual(self.wine.probe("combo", hwnd, 1032).split("\n")[:2], ["00", "selected 0"])
+        self.assertEqual(self.wine.probe("visible", hwnd, 1032).strip(), "1")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1070).strip(), "1")
+        self.click(hwnd, 1070)
+        dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
+        self.assertEqual(self.wine.probe("combo", dialog, 1073).split("\n")[:5],
+                         ["DRIVER_INFO", "DEBUG_INFO", "BTHSUPPORT_INFO", "DEBUGRAWDATA", "selected 0"])
+        text = self.text(dialog, 1074)
+        self.assertTrue(text.startswith("DriverVersionMajor 1\r\n"), text)
+        self.assertTrue(text.endswith("DriverSettingTagId 0x0000cafe\r\n"), text)
+        self.assertEqual(self.debug_view(dialog, 1),
+                         "InfoTypeId 'INFO'\r\nFeatureFlag 0x00000055\r\nThreadTime\r\n"
+                         "  PerformanceFrequency 3000000000\r\n  ThreadTimeHci 111\r\n  ThreadTimeHciEvent 222\r\n"
+                         "  ThreadTimeAcl 333\r\n  ThreadTimeAclOut -444\r\n")
+        btsp = self.debug_view(dialog, 2)
+        self.assertTrue(btsp.startswith("InfoTypeId 'BTSP'\r\nSupported Commands\r\n ff ff ff 03"), btsp)
+        self.assertTrue(btsp.endswith("Supported Features\r\n 01 02 03 04 05 06 07 08"), btsp)
+        draw = self.debug_view(dialog, 3)
+        self.assertTrue(draw.startswith("InfoTypeId 'DRAW'\r\nReport Id 0x01\r\n aa bb"), draw)
+        self.desk.screenshot("debug-information")
+        # A DEBUG_INFO query answered with a raw-data record.
+        self.sim("set 2 answer info draw")
+        self.assertEqual(self.debug_view(dialog, 1), "No supported function")
+        self.assertEqual(self.log_lines(r"^SET dev=2 cmd=LeaveDebugMode")[-1].split()[4], "ok")
+        self.click(dialog, 2)
+        self.gone(dialog)
+        self.assertTrue(self.wine.find(title=BTH_INFO_EN), "the information dialog stays open")
+        self.click(hwnd, 1)
+        self.gone(hwnd)
+
+
+class AutoFireDialogs(DriverDialogCase):
+    def test_both_instances_at_once_send_their_own_masks(self):
+        self.start_all("set 1 autofire 0x10001\nset 2 autofire 0xFFFE8000\n")
+        usb = self.open_dialog(40009, AUTO_FIRE_EN)
+        bth = self.open_dialog(40020, AUTO_FIRE_EN, known=(usb,))
+        rects = {w["hwnd"]: w["rect"][:2] for w in self.wine.find(title=AUTO_FIRE_EN)}
+        self.assertEqual(rects, {usb: (250, 100), bth: (600, 400)}, "each instance at its own place")
+        self.assertEqual(self.checked(usb, range(1046, 1063)), [1046, 1062], "L3 and PS")
+        self.assertEqual(self.checked(bth, range(1046, 1063)), [1061], "Square; bits above 16 are not shown")
+        self.desk.screenshot("auto-fire-both")
+        # The same command again opens no second copy.
+        self.command(40009)
+        time.sleep(1.0)
+        self.assertEqual(len(self.wine.find(title=AUTO_FIRE_EN)), 2)
+        # Bluetooth: unchanged boxes are still sent.
+        self.auto_fire_ok_sends(bth, 2, 0x8000)
+        self.assertTrue(self.wine.find(title=AUTO_FIRE_EN), "the USB instance stays open")
+        # USB: untick L3, tick SELECT and Cross.
+        for box in (1046, 1047, 1060):
+            self.click(usb, box)
+        wait_for(lambda: self.checked(usb, range(1046, 1063)) == [1047, 1060, 1062], 5, what="the ticks")
+        self.auto_fire_ok_sends(usb, 1, 0x14002)
+        self.sim()
+        usb = self.open_dialog(40009, AUTO_FIRE_EN)
+        self.assertEqual(self.checked(usb, range(1046, 1063)), [1047, 1060, 1062], "the driver's new set")
+        self.click(usb, 2)
+        self.gone(usb)
+        self.assertEqual(len(self.sent_auto_fire(1)), 1, "Cancel sends nothing")
+
+    def test_a_refused_write_shows_the_error_and_the_dialog_closes(self):
+        self.start_all("fault 1 fail-settings\n")
+        hwnd = self.open_dialog(40009, AUTO_FIRE_EN)
+        self.click(hwnd, 1)
+        box = wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 15, what="the error box")[0]["hwnd"]
+        self.assertEqual(self.text(box, 0xFFFF), "Failed to driver control")
+        self.desk.screenshot("auto-fire-error")
+        self.assertRegex(self.sent_auto_fire(1)[-1], r" failed reason=fault ")
+        self.click(box, 1)
+        self.gone(box)
+        self.gone(hwnd)
+        # It opens again: closing cleared its open flag.
+        again = self.open_dialog(40009, AUTO_FIRE_EN)
+        self.click(again, 2)
+        self.gone(again)
+
+
+class JapaneseDialogs(DriverDialogCase):
+    lang = "ja_JP.UTF-8"
+
+    def test_dialogs_in_japanese(self):
+        self.start_all("set 1 status 1\nset 1 autofire 4\nset 2 battery 5\nset 2 version 1 5 0 0\n"
+                       "fault 2 fail-settings\n", "-debug")
+        usb = self.open_dialog(40013, USB_INFO_JA)
+        self.assertEqual(self.text(usb, 1010), "正常動作中")
+        self.assertEqual(self.text(usb, 1009), "通常モード")
+        self.assertEqual(self.text(usb, 1011), "エラーはありません")
+        self.assertEqual(self.text(usb, 1031), "更新")
+        self.sim("set 1 status 0")
+        self.click(usb, 1031)
+        wait_for(lambda: self.text(usb, 1010) == "PSボタン待機中", 10, what="the refreshed status")
+        self.assertEqual(self.text(usb, 1071), "デバッグ情報")
+        self.click(usb, 1071)
+        dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
+        info = self.debug_view(dialog, 1)
+        self.assertEqual(re.findall(r"^  (\w+) ", info, re.M), ["PerformanceFrequency", "ThreadTimeIn", "ThreadTimeOut"])
+        self.click(dialog, 2)
+        self.gone(dialog)
+        bth = self.open_dialog(40025, BTH_INFO_JA)
+        self.assertEqual(self.text(bth, 1010), "正常動作中")
+        for _ in range(3):
+            self.click(bth, 1031)
+        time.sleep(0.5)
+        self.assertEqual(self.wine.probe("combo", bth, 1032).split("\n")[:2], ["00", "selected 0"])
+        self.assertEqual(self.wine.probe("progress", bth, 1078).strip(), "5 0 5 0x00ff00")
+        self.desk.screenshot("information-ja")
+        self.click(usb, 1)
+        self.click(bth, 1)
+        self.gone(usb)
+        self.gone(bth)
+        # Both auto-fire dialogs at once; the Bluetooth driver refuses the settings write.
+        auto_bth = self.open_dialog(40020, AUTO_FIRE_JA)
+        auto_usb = self.open_dialog(40009, AUTO_FIRE_JA, known=(auto_bth,))
+        self.assertEqual(self.checked(auto_usb, range(1046, 1063)), [1048], "START")
+        self.assertEqual(self.checked(auto_bth, range(1046, 1063)), [])
+        self.assertEqual(self.text(auto_bth, 1058), "△")
+        self.click(auto_bth, 1058)
+        wait_for(lambda: self.checked(auto_bth, [1058]) == [1058], 5, what="the tick")
+        self.desk.screenshot("auto-fire-ja")
+        self.click(auto_bth, 1)
+        box = wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 15, what="the error box")[0]["hwnd"]
+        self.assertEqual(self.text(box, 0xFFFF), "ドライバーの操作に失敗しました")
+        self.assertEqual(self.sent_auto_fire(2)[-1].split("bytes=")[1].strip(), auto_fire_request(0x1000))
+        self.click(box, 1)
+        self.gone(auto_bth)
+        self.auto_fire_ok_sends(auto_usb, 1, 0x4)
+
+
+if __name__ == "__main__":
+    harness.main()
