@@ -1,6 +1,6 @@
 // Writes the fuzzers' seed corpora from the native suite's fixtures: every profile file of the
 // profile corpus, and driver answers made by the simulated driver in each of its states.
-//   make_seeds OUTDIR     (OUTDIR/profile_file, OUTDIR/driver_answer, OUTDIR/sim_script)
+//   make_seeds OUTDIR     (one folder per fuzz target)
 #include <cstdio>
 #include <filesystem>
 #include <string>
@@ -46,7 +46,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path out = argv[1];
-    for (const char* sub : {"profile_file", "driver_answer", "sim_script"})
+    for (const char* sub : {"profile_file", "driver_answer", "sim_script", "debug_text"})
         std::filesystem::create_directories(out / sub);
 
     for (const corpus::File& f : corpus::ProfileFiles())
@@ -81,6 +81,19 @@ int main(int argc, char** argv) {
             if (!answer.empty())
                 Write(out / "driver_answer" / (name + "-" + std::to_string(int(pick))), pick + answer);
         Write(out / "sim_script" / (name + ".txt"), script);
+        // Debug-text inputs: the first byte picks the transport (bit 0) and the view (bits 1..3);
+        // the record carries the tag that the view expects.
+        if (answer.size() > 9) {
+            const bool bth = name.rfind("bth", 0) == 0;
+            const char* tags[] = {nullptr, "INFO", "BTSP", "DRAW"};
+            for (int type = 0; type < 4; ++type) {
+                std::string record = answer;
+                if (tags[type] != nullptr)
+                    record.replace(5, 4, tags[type]);
+                const char pick = static_cast<char>((type << 1) | (bth ? 1 : 0));
+                Write(out / "debug_text" / (name + "-view" + std::to_string(type)), pick + record);
+            }
+        }
     }
     Write(
         out / "sim_script" / "faults.txt",
