@@ -23,12 +23,17 @@ WM_COMMAND = 0x111
 WM_CLOSE = 0x10
 WM_POWERBROADCAST = 0x218
 
-# Menu commands that open a dialog, with the control to press as its refresh (None: none), and
-# whether the tool must be in debug mode for it.
+# Menu commands that open a dialog: (command, refresh control or None, closing control, the
+# control that opens the modal debug dialog or None, whether the command needs a controller).
 DIALOGS = [
-    (40037, None),  # version
-    (40038, None),  # tool settings
+    (40037, None, 2, None, False),  # version
+    (40038, None, 2, None, False),  # tool settings
+    (40013, 1031, 1, 1071, True),  # USB information
+    (40025, 1031, 1, 1070, True),  # Bluetooth information
+    (40009, None, 2, None, True),  # USB auto fire
+    (40020, None, 2, None, True),  # Bluetooth auto fire
 ]
+DEBUG_VIEW, DEBUG_REFRESH = 1073, 1072
 
 
 class SoakTests(ToolTestCase):
@@ -145,27 +150,54 @@ class SoakTests(ToolTestCase):
         wait_for(lambda: not self.wine.find(cls="#32768"), 5, what="the menu to close")
         return "menu"
 
+    def new_dialog(self, pid, before, timeout):
+        found = wait_for(lambda: [w for w in self.dialogs_of_tool(pid) if w["hwnd"] not in before], timeout,
+                         what="a new dialog")
+        return found[0]["hwnd"]
+
+    def close_dialog(self, pid, dialog, control):
+        gone = lambda: dialog not in {w["hwnd"] for w in self.dialogs_of_tool(pid)}  # noqa: E731
+        self.wine.probe("click", dialog, control, check=False)
+        try:
+            wait_for(gone, 5, what="the dialog to close")
+        except AssertionError:
+            # A box over it (a refused read, say) goes first.
+            self.close_error_boxes(pid, expected=self.faulty())
+            self.wine.probe("post", dialog, WM_CLOSE, 0, 0, check=False)
+            wait_for(gone, 10, what="the dialog to close")
+
     def act_dialog(self):
-        command, refresh = self.rng.choice(DIALOGS)
+        command, refresh, closer, debug, needs_device = self.rng.choice(DIALOGS)
         tool = self.main_window()
-        before = {w["hwnd"] for w in self.dialogs_of_tool(tool["pid"])}
+        pid = tool["pid"]
+        before = {w["hwnd"] for w in self.dialogs_of_tool(pid)}
         self.wine.probe("post", tool["hwnd"], WM_COMMAND, command, 0)
-        found = wait_for(lambda: [w for w in self.dialogs_of_tool(tool["pid"]) if w["hwnd"] not in before], 15,
-                         what=f"the dialog of command {command}")
-        dialog = found[0]["hwnd"]
+        try:
+            dialog = self.new_dialog(pid, before, 4 if needs_device else 15)
+        except AssertionError:
+            if needs_device:
+                return f"dialog {command} refused"  # no controller on that transport just now
+            raise
         if refresh is not None:
             for _ in range(self.rng.randint(1, 3)):
                 self.wine.probe("click", dialog, refresh, check=False)
                 time.sleep(0.1)
-        # Cancel where there is one; a box that appeared over it goes first.
-        self.wine.probe("click", dialog, 2, check=False)
-        gone = lambda: dialog not in {w["hwnd"] for w in self.dialogs_of_tool(tool["pid"])}  # noqa: E731
-        try:
-            wait_for(gone, 5, what="the dialog to close")
-        except AssertionError:
-            self.wine.probe("post", dialog, WM_CLOSE, 0, 0, check=False)
-            wait_for(gone, 10, what="the dialog to close")
+        if debug is not None and self.rng.random() < 0.5:
+            self.wine.probe("click", dialog, debug, check=False)
+            try:
+                modal = self.new_dialog(pid, before | {dialog}, 5)
+            except AssertionError:
+                modal = None  # no device record to show: the button stayed hidden
+            if modal is not None:
+                for _ in range(self.rng.randint(1, 3)):
+                    self.wine.probe("select", modal, DEBUG_VIEW, self.rng.randrange(4), check=False)
+                    self.wine.probe("click", modal, DEBUG_REFRESH, check=False)
+                self.close_dialog(pid, modal, 2)
+        self.close_dialog(pid, dialog, closer)
         return f"dialog {command}"
+
+    def faulty(self):
+        return any(self.faults.values()) or not all(self.plugged.values())
 
     def test_soak(self):
         print(f"soak seed {SEED} for {MINUTES:g} min (replay: PADWARDEN_SOAK_SEED={SEED})", file=sys.stderr,
@@ -195,7 +227,7 @@ class SoakTests(ToolTestCase):
             print(f"  {time.time() - start:6.1f}s step {steps}: {name}", file=sys.stderr, flush=True)
             self.counts[name] = self.counts.get(name, 0) + 1
             time.sleep(self.rng.uniform(0.05, 0.4))
-            self.close_error_boxes(tool["pid"], expected=False)
+            self.close_error_boxes(tool["pid"], expected=self.faulty())
             self.assertIsNone(proc.poll(), f"the tool ended during step {steps} ({name})")
         # Back to a healthy driver, so that the last reading sees the same devices as the first.
         for dev in (1, 2):
