@@ -121,9 +121,8 @@ void FormatFfDriverVersion(const uint8_t* block, Utf16* out, size_t capacity) {
     char text[kFfVersionUnits] = "-.--.--.----";
     if (block != nullptr && (ReadU32LE(block + kRumbleSlotMask) & 1u) != 0) {
         const uint8_t* slot = RumbleSlot(block, 0);
-        std::snprintf(text, sizeof text, "%2d.%2d.%2d.%.4d", slot[kSlotVersionMajor],
-                      slot[kSlotVersionMinor], slot[kSlotVersionType],
-                      static_cast<int>(ReadU16LE(slot + kSlotVersionBuild)));
+        std::snprintf(text, sizeof text, "%2d.%2d.%2d.%.4d", slot[kSlotVersionMajor], slot[kSlotVersionMinor],
+                      slot[kSlotVersionType], static_cast<int>(ReadU16LE(slot + kSlotVersionBuild)));
     }
     out[0] = 0;
     AppendAscii(out, capacity, text);
