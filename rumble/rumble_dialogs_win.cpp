@@ -123,6 +123,9 @@ void FillRumbleViewer(HWND dialog) {
         FormatRumbleDump(state->rumbleBlock, text, kRumbleDumpUnits);
     SetDlgItemTextW(dialog, IDC_RUMBLE_DUMP, W(text));
     std::free(text);
+    // Show the dump from its first line, not scrolled to its end with everything selected.
+    SendDlgItemMessageW(dialog, IDC_RUMBLE_DUMP, EM_SETSEL, 0, 0);
+    SendDlgItemMessageW(dialog, IDC_RUMBLE_DUMP, EM_SCROLLCARET, 0, 0);
 }
 
 INT_PTR CALLBACK RumbleSettingDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -152,7 +155,9 @@ INT_PTR CALLBACK RumbleViewerDlgProc(HWND dialog, UINT message, WPARAM wParam, L
     case WM_INITDIALOG:
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         FillRumbleViewer(dialog);
-        return TRUE;
+        // Focus set here keeps the dialog manager from selecting the whole dump.
+        SetFocus(GetDlgItem(dialog, IDC_RUMBLE_DUMP));
+        return FALSE;
     case WM_COMMAND: return ViewerCommand(dialog, wParam);
     case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
     default: return FALSE;
