@@ -12,7 +12,9 @@ from harness import BUILD, ToolTestCase, wait_for
 from test_driver import identify_tray_icon, tray_icon_pictures
 
 WM_COMMAND = 0x0111
-CMD_SETTING, CMD_PERMISSION, CMD_INFORMATION, CMD_VIEWER = 40030, 40031, 40032, 40049
+CMD_SETTING, CMD_PERMISSION, CMD_INFORMATION, CMD_MIGRATION, CMD_VIEWER = 40030, 40031, 40032, 40047, 40049
+SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\services\dualshock3\Rumble"
+DESTINATION_KEY = r"HKCU\Software\Corvane\Shakewell"
 
 
 class RumbleCase(ToolTestCase):
@@ -208,6 +210,32 @@ class RumbleTests(RumbleCase):
         self.assertGreater(time.time() - start, 50, "not before a period of 600 polls")
         time.sleep(0.5)
         self.assertFalse(self.rumble_menu_live(), "Rumble greyed once the only client is gone")
+
+    def message_box(self):
+        return wait_for(lambda: self.wine.find(cls="#32770", title="Padwarden"), 15, what="a message box")[0]["hwnd"]
+
+    def test_migration_cancel_runs_nothing_and_ok_copies(self):
+        self.wine.reg_delete(SOURCE_KEY)
+        self.wine.reg_delete(DESTINATION_KEY)
+        row = "0102030405060708090a0b0c0d0e0f101112131415161718"
+        self.wine.reg_add("Pad", "REG_BINARY", row, key=SOURCE_KEY)
+        self.start_tool()
+        self.command(CMD_MIGRATION)
+        box = self.message_box()
+        self.assertEqual(self.wine.probe("text", box, 0xFFFF).strip(), "Do you perform a shift of the registry?")
+        self.wine.probe("click", box, 2)
+        wait_for(lambda: not self.wine.find(cls="#32770", title="Padwarden"), 10, what="the question to close")
+        time.sleep(1.5)
+        self.assertFalse(self.wine.find(cls="#32770", title="Padwarden"), "Cancel shows no result")
+        self.assertIsNone(self.wine.reg_query(DESTINATION_KEY), "Cancel copies nothing")
+        self.command(CMD_MIGRATION)
+        self.wine.probe("click", self.message_box(), 1)
+        wait_for(lambda: self.wine.find(cls="#32770", title="Padwarden") and self.wine.probe(
+            "text", self.message_box(), 0xFFFF).strip() == "Done", 15, what="the result box")
+        self.wine.probe("click", self.message_box(), 1)
+        for key in (DESTINATION_KEY, SOURCE_KEY):
+            values = self.wine.reg_query(key)
+            self.assertEqual({n: (t, d.lower()) for n, (t, d) in values.items()}, {"Pad": ("REG_BINARY", row)}, key)
 
 
 class JapaneseRumbleTests(RumbleCase):
