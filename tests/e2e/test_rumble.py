@@ -211,6 +211,23 @@ class RumbleTests(RumbleCase):
         time.sleep(0.5)
         self.assertFalse(self.rumble_menu_live(), "Rumble greyed once the only client is gone")
 
+    def test_thirty_third_claim_refused_and_unterminated_name_bounded(self):
+        claims = "\n".join(f"claim Pad{i} 1 0 0 {i}" for i in range(33))
+        self.start_all(claim=claims)
+        wait_for(lambda: len(self.ff_lines(r"^CLAIM slot=")) == 32, 20, what="32 claims")
+        self.assertEqual(self.ff_lines(r"^error: claim"), ["error: claim refused: all 32 rumble slots are in use"])
+        # A request first, so that the bytes after the name field are not zero.
+        self.command(CMD_SETTING)
+        hwnd = self.dialog("Rumble Setting - Pad0")
+        self.close_dialog(hwnd, 1, "Rumble Setting - Pad0")
+        wait_for(lambda: self.ff_lines(r"^(ACK|HEARTBEAT) slot=0 seq=1$"), 10, what="the answer")
+        self.ff("long-name 0")
+        wait_for(lambda: self.ff_lines(r"^long-name slot=0$"), 10, what="the long name")
+        self.command(CMD_SETTING)
+        title = "Rumble Setting - " + "W" * 64
+        hwnd = self.dialog(title)
+        self.close_dialog(hwnd, 2, title)
+
     def message_box(self):
         return wait_for(lambda: self.wine.find(cls="#32770", title="Padwarden"), 15, what="a message box")[0]["hwnd"]
 
