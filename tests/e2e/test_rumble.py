@@ -197,6 +197,21 @@ class RumbleTests(RumbleCase):
         self.assertFalse(self.wine.find(title="Error"), "no lock failure shown")
         self.assertTrue(self.rumble_menu_live())
 
+    def test_toggle_while_a_client_holds_the_mutex_fails_at_once(self):
+        self.start_all()
+        wait_for(lambda: self.ff_lines(r"^ENABLE 1$"), 10, what="the client to read the switch")
+        self.ff("hold 5000")
+        wait_for(lambda: self.ff_lines(r"^HOLD 5000$"), 10, what="the client to take the mutex")
+        time.sleep(0.5)  # the Monitor thread is now waiting inside its sweep
+        self.command(CMD_PERMISSION)
+        box = wait_for(lambda: self.wine.find(cls="#32770", title="Error"), 4, what="the error box")[0]["hwnd"]
+        self.assertEqual(self.wine.probe("text", box, 0xFFFF).strip(), "Can not change setting")
+        self.assertFalse(self.ff_lines(r"^HOLD released$"), "the main thread did not wait for the holder")
+        self.wine.probe("click", box, 1)
+        wait_for(lambda: self.ff_lines(r"^HOLD released$"), 10, what="the hold to end")
+        self.command(CMD_PERMISSION)
+        wait_for(lambda: self.ff_lines(r"^ENABLE 0$"), 10, what="the toggle once the mutex is free")
+
     def test_a_client_that_stops_acknowledging_loses_its_slot(self):
         self.start_all()
         self.ff("ack 0 off")
