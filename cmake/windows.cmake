@@ -83,3 +83,9 @@ foreach(t ${E2E_TOOLS})
     target_link_options(${name} PRIVATE -municode)
   endif()
 endforeach()
+
+if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
+  # Console program: the simulated force-feedback clients.
+  add_executable(ffsim ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
+  target_link_libraries(ffsim PRIVATE padwarden_sim_core shell32)
+endif()
