@@ -8,6 +8,7 @@
 #include "monitor/monitor.h"
 #include "profiles/profile_library.h"
 #include "resources/resource.h"
+#include "rumble/rumble_block.h"
 
 namespace {
 
@@ -113,7 +114,9 @@ int StartUp(HINSTANCE instance) {
         InitCommonControlsEx(&controls);
         state->taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
 
-        if (!RegisterMainClass(state)) {
+        if (!OpenRumbleBlock(state)) {
+            ShowErrorMessage(nullptr, IDS_FAILED_INITIALIZE);
+        } else if (!RegisterMainClass(state)) {
             ShowErrorMessage(nullptr, IDS_CANNOT_REGISTER_CLASS);
         } else if (CreateMainWindow(state) == nullptr) {
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_WINDOW);
@@ -134,6 +137,7 @@ void ShutDown(ToolState* state) {
     if (state->debugMode)
         CloseBatteryLog(state);
     CloseDevices(state);
+    CloseRumbleBlock(state);
     FreeProfileLibrary(state);
     if (state->monitorThread != nullptr) {
         CloseHandle(static_cast<HANDLE>(state->monitorThread));

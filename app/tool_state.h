@@ -55,7 +55,8 @@ struct ToolState {
     KernelHandle rumbleMutex = nullptr;
     KernelHandle rumbleMapping = nullptr;
     uint32_t rumbleSlotAge[kRumbleSlotCount] = {};
-    KernelHandle rumbleLock = nullptr;
+    // Claimed and cleared in one atomic step each: the main thread and the Monitor thread both lock.
+    std::atomic<KernelHandle> rumbleLock{nullptr};
     uint8_t* rumbleBlock = nullptr;
     uint32_t rumbleSlotMask = 0;
     SharedU32 usbDeviceCount{0};

@@ -8,6 +8,8 @@
 #include "driver/driver_reset.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
+#include "rumble/rumble_block.h"
+#include "rumble/rumble_win.h"
 
 #include <dbt.h>
 
@@ -160,6 +162,18 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
         break;
     case CommandAction::OpenBthAutoFire:
         OpenModelessDialog(state, &state->bthAutoFirePlace.open, IDD_AUTO_FIRE, BthAutoFireDlgProc);
+        break;
+    case CommandAction::OpenRumbleSetting:
+        OpenModelessDialog(state, &state->rumblePlace.open, IDD_RUMBLE_SETTING, RumbleSettingDlgProc);
+        break;
+    case CommandAction::ToggleRumblePermission: ToggleRumblePermission(state); break;
+    case CommandAction::OpenFfInformation:
+        OpenModelessDialog(state, &state->ffDriverPlace.open, IDD_FF_INFORMATION, FfInformationDlgProc);
+        break;
+    case CommandAction::MigrateRumbleSettings: RunRumbleMigrationCommand(state); break;
+    case CommandAction::OpenRumbleViewer:
+        DialogBoxParamW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDD_RUMBLE_VIEWER), window,
+                        RumbleViewerDlgProc, reinterpret_cast<LPARAM>(state));
         break;
     case CommandAction::Exit:
         SaveToolSettings(state);

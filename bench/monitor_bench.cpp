@@ -7,6 +7,7 @@
 #include <new>
 
 #include "app/ui_port.h"
+#include "bench/bench_allocations.h"
 #include "driver/discovery.h"
 #include "monitor/battery_log.h"
 #include "monitor/monitor.h"
@@ -15,6 +16,10 @@
 namespace {
 std::atomic<uint64_t> allocations{0};
 } // namespace
+
+uint64_t BenchAllocations() {
+    return allocations.load();
+}
 
 void* operator new(size_t size) {
     allocations.fetch_add(1, std::memory_order_relaxed);

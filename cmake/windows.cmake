@@ -90,3 +90,9 @@ target_link_libraries(floor_tray PRIVATE user32 shell32)
 if(MINGW)
   target_link_options(floor_tray PRIVATE -municode)
 endif()
+
+if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
+  # Console program: the simulated force-feedback clients.
+  add_executable(ffsim ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
+  target_link_libraries(ffsim PRIVATE padwarden_sim_core shell32)
+endif()

@@ -88,6 +88,21 @@
 #define IDC_DEBUG_VIEW 1073
 #define IDC_DEBUG_TEXT 1074
 
+// Rumble setting dialog (119)
+#define IDC_RUMBLE_GAIN 1038
+#define IDC_RUMBLE_SMALL_MOTOR 1039
+#define IDC_RUMBLE_LARGE_LOW 1040
+#define IDC_RUMBLE_LARGE_MID 1041
+#define IDC_RUMBLE_LARGE_HIGH 1042
+#define IDC_RUMBLE_ENABLE 1043
+
+// Force-feedback driver information dialog (120)
+#define IDC_FF_VERSION 1045
+
+// Rumble parameter viewer (123)
+#define IDC_RUMBLE_DUMP 1075
+#define IDC_RUMBLE_REFRESH 1076
+
 // String table
 #define IDS_CLASS_NAME 101
 #define IDS_CAPTION 102

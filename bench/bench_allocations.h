@@ -1,0 +1,5 @@
+// Heap allocations made so far through the benchmark's counting operator new.
+#pragma once
+#include <cstdint>
+
+uint64_t BenchAllocations();

@@ -1,0 +1,169 @@
+#include "rumble/rumble_block.h"
+
+#include <cstring>
+
+#include "app/bytes.h"
+#include "app/ui_port.h"
+#include "resources/resource.h"
+#include "rumble/rumble_port.h"
+
+namespace {
+
+// Marks the holder record while its thread opens and waits: the other thread then fails at once
+// and can never release or close a handle that is not its own.
+uint8_t claimMarker;
+KernelHandle ClaimMarker() {
+    return &claimMarker;
+}
+
+} // namespace
+
+uint32_t NextRumbleSequence(uint32_t sequence) {
+    return sequence == 0xFFFFFFFFu ? 1u : sequence + 1u;
+}
+
+void WriteRumbleHeader(uint8_t* block, uint32_t rumbleEnable) {
+    std::memset(block, 0, kRumbleBlockSize);
+    std::memcpy(block + kRumbleBlockMagic, "PDWN", 4);
+    block[kRumbleCreatorMajor] = 0;
+    block[kRumbleCreatorMinor] = 3;
+    WriteU16LE(block + kRumbleCreatorBuild, 15);
+    WriteU32LE(block + kRumbleSlotMask, 0);
+    WriteU32LE(block + kRumbleEnableField, rumbleEnable);
+}
+
+int RumbleSlotValid(const uint8_t* slot) {
+    return std::memcmp(slot + kSlotMagic, "DS3R", 4) == 0;
+}
+
+uint32_t SweepRumbleBlock(uint8_t* block, uint32_t ages[kRumbleSlotCount]) {
+    uint32_t mask = ReadU32LE(block + kRumbleSlotMask);
+    for (uint32_t i = 0; i < kRumbleSlotCount; ++i) {
+        const uint32_t bit = 1u << i;
+        if ((mask & bit) == 0)
+            continue;
+        uint8_t* slot = RumbleSlot(block, i);
+        if (!RumbleSlotValid(slot)) {
+            mask &= ~bit;
+            continue;
+        }
+        if (ages[i] < kRumbleAgeLimit) {
+            ++ages[i];
+            continue;
+        }
+        const uint32_t request = ReadU32LE(slot + kSlotRequestSequence);
+        if (request == ReadU32LE(slot + kSlotAckSequence)) {
+            WriteU32LE(slot + kSlotRequestSequence, NextRumbleSequence(request));
+        } else {
+            std::memset(slot, 0, kRumbleSlotSize);
+            mask &= ~bit;
+        }
+        ages[i] = 1;
+    }
+    WriteU32LE(block + kRumbleSlotMask, mask);
+    return mask;
+}
+
+int OpenRumbleBlock(ToolState* state) {
+    KernelHandle mapping = RumblePortCreateMapping(kRumbleBlockSize);
+    if (mapping == nullptr) {
+        ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_MAPPING);
+        return 0;
+    }
+    uint8_t* view = RumblePortMapView(mapping);
+    if (view == nullptr) {
+        ShowErrorMessage(nullptr, IDS_CANNOT_MAP_VIEW);
+        RumblePortClose(mapping);
+        return 0;
+    }
+    int existed = 0;
+    KernelHandle mutex = RumblePortCreateMutex(&existed);
+    if (mutex == nullptr) {
+        ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_MUTEX);
+        RumblePortUnmapView(view);
+        RumblePortClose(mapping);
+        return 0;
+    }
+    if (existed) {
+        ShowErrorMessage(nullptr, IDS_MUTEX_EXISTS);
+        RumblePortRelease(mutex);
+        RumblePortClose(mutex);
+        RumblePortUnmapView(view);
+        RumblePortClose(mapping);
+        return 0;
+    }
+    WriteRumbleHeader(view, static_cast<uint32_t>(state->rumbleEnabled.load()));
+    RumblePortRelease(mutex);
+    state->rumbleMapping = mapping;
+    state->rumbleMutex = mutex;
+    state->rumbleBlock = view;
+    return 1;
+}
+
+void CloseRumbleBlock(ToolState* state) {
+    if (state->rumbleMapping != nullptr) {
+        if (state->rumbleBlock != nullptr) {
+            RumblePortUnmapView(state->rumbleBlock);
+            state->rumbleBlock = nullptr;
+        }
+        RumblePortClose(state->rumbleMapping);
+        state->rumbleMapping = nullptr;
+    }
+    if (state->rumbleMutex != nullptr) {
+        RumblePortRelease(state->rumbleMutex);
+        RumblePortClose(state->rumbleMutex);
+        state->rumbleMutex = nullptr;
+    }
+}
+
+int LockRumbleBlock(ToolState* state) {
+    KernelHandle expected = nullptr;
+    if (!state->rumbleLock.compare_exchange_strong(expected, ClaimMarker()))
+        return 0;
+    KernelHandle mutex = RumblePortOpenMutex();
+    if (mutex == nullptr) {
+        state->rumbleLock.store(nullptr);
+        return 0;
+    }
+    if (RumblePortWait(mutex) != RumbleWaitResult::Signalled) {
+        // An abandoned wait hands us the mutex: give it back so that the next attempt finds it free.
+        RumblePortRelease(mutex);
+        RumblePortClose(mutex);
+        state->rumbleLock.store(nullptr);
+        return 0;
+    }
+    state->rumbleLock.store(mutex);
+    return 1;
+}
+
+void UnlockRumbleBlock(ToolState* state) {
+    KernelHandle held = state->rumbleLock.load();
+    if (held == nullptr || held == ClaimMarker())
+        return;
+    // Keep the record marked until the handle is closed, so no one claims it in between.
+    if (!state->rumbleLock.compare_exchange_strong(held, ClaimMarker()))
+        return;
+    RumblePortRelease(held);
+    RumblePortClose(held);
+    state->rumbleLock.store(nullptr);
+}
+
+int SweepRumbleSlots(ToolState* state) {
+    if (state->rumbleBlock == nullptr || !LockRumbleBlock(state))
+        return 0;
+    state->rumbleSlotMask = SweepRumbleBlock(state->rumbleBlock, state->rumbleSlotAge);
+    UnlockRumbleBlock(state);
+    return 1;
+}
+
+int ToggleRumblePermission(ToolState* state) {
+    const int32_t next = state->rumbleEnabled.load() == 0 ? 1 : 0;
+    if (state->rumbleBlock == nullptr || !LockRumbleBlock(state)) {
+        ShowErrorMessage(nullptr, IDS_CANNOT_CHANGE_SETTING);
+        return 0;
+    }
+    WriteU32LE(state->rumbleBlock + kRumbleEnableField, static_cast<uint32_t>(next));
+    UnlockRumbleBlock(state);
+    state->rumbleEnabled = next;
+    return 1;
+}

@@ -1,0 +1,49 @@
+// The real named objects behind the Rumble parameter block.
+#include <windows.h>
+
+#include "rumble/rumble_port.h"
+
+namespace {
+
+const wchar_t kMappingName[] = L"DUALSHOCK3 RUMBLE PARAMETERS";
+const wchar_t kMutexName[] = L"DUALSHOCK3 Rumble Parameters Mutex Object";
+
+} // namespace
+
+KernelHandle RumblePortCreateMapping(uint32_t size) {
+    return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, kMappingName);
+}
+
+uint8_t* RumblePortMapView(KernelHandle mapping) {
+    return static_cast<uint8_t*>(MapViewOfFile(static_cast<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+}
+
+void RumblePortUnmapView(uint8_t* view) {
+    UnmapViewOfFile(view);
+}
+
+KernelHandle RumblePortCreateMutex(int* existed) {
+    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    *existed = mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    return mutex;
+}
+
+KernelHandle RumblePortOpenMutex() {
+    return OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+}
+
+RumbleWaitResult RumblePortWait(KernelHandle mutex) {
+    switch (WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE)) {
+    case WAIT_OBJECT_0: return RumbleWaitResult::Signalled;
+    case WAIT_ABANDONED: return RumbleWaitResult::Abandoned;
+    default: return RumbleWaitResult::Failed;
+    }
+}
+
+void RumblePortRelease(KernelHandle mutex) {
+    ReleaseMutex(static_cast<HANDLE>(mutex));
+}
+
+void RumblePortClose(KernelHandle handle) {
+    CloseHandle(static_cast<HANDLE>(handle));
+}

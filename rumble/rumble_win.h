@@ -1,0 +1,24 @@
+// The rumble windows and the migration command of the Win32 layer.
+#pragma once
+#include <windows.h>
+
+#include "app/tool_state.h"
+
+INT_PTR CALLBACK RumbleSettingDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK FfInformationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+INT_PTR CALLBACK RumbleViewerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Fills the setting dialog from slot 0 under the lock; 0 when the lock is not available.
+int InitializeRumbleSettingDlg(HWND dialog);
+// Stores the dialog's values into slot 0 under the lock; 0 when the lock is not available.
+int AcceptRumbleSetting(HWND dialog);
+void FillFfDriverInformation(HWND dialog);
+void FillRumbleViewer(HWND dialog);
+
+// Copies every 24-byte row under `source` into `destination`; values of another size, or whose
+// name does not fit 63 units, are skipped. 1 when both keys opened and the listing ran to its end.
+int CopyRumbleRows(HKEY sourceRoot, const wchar_t* source, HKEY destinationRoot, const wchar_t* destination);
+// From the driver's old machine-wide key to the force-feedback driver's per-user key.
+int MigrateRumbleSettings();
+// The menu command: asks, copies, reports. Administrators only.
+void RunRumbleMigrationCommand(ToolState* state);

@@ -1,0 +1,36 @@
+// The driver side of the Rumble parameter block as the simulated force-feedback client plays it:
+// claiming a slot, taking the parameters, answering requests and heartbeats, and the faults a
+// test asks for. Every call runs with the block's mutex held by the caller.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "app/text.h"
+#include "rumble/rumble_block.h"
+
+struct FfClient {
+    int used = 0;
+    int acking = 1;
+    uint8_t row[kSlotRowSize] = {};
+};
+
+struct FfClients {
+    FfClient slots[kRumbleSlotCount];
+    int enableSeen = 0;
+    uint32_t enable = 0;
+};
+
+// Claims the lowest slot whose bit is clear; -1 when all 32 are taken. The name is cut to 63 units.
+int FfClaim(uint8_t* block, FfClients* clients, const Utf16* name, uint8_t major, uint8_t minor, uint8_t type,
+            uint16_t build);
+// Gives a slot back: its bytes zeroed and its bit cleared. 0 when this process does not hold it.
+int FfRelease(uint8_t* block, FfClients* clients, uint32_t slot);
+// Clears the slot's magic but leaves its bit set, as a client that crashed half-way would.
+int FfClearMagic(uint8_t* block, FfClients* clients, uint32_t slot);
+// Fills all 64 units of ClientName with `fill`, leaving no terminator.
+int FfWriteUnterminatedName(uint8_t* block, FfClients* clients, uint32_t slot, Utf16 fill);
+int FfSetAcking(FfClients* clients, uint32_t slot, int acking);
+// One look at the block: logs every change (rows, the global switch, lost slots) and answers the
+// tool's requests of the slots that acknowledge.
+void FfStep(uint8_t* block, FfClients* clients, std::vector<std::string>* lines);

@@ -1,0 +1,455 @@
+// The Rumble parameter block over the in-memory kernel objects: layout, lock, sweep, toggle, and
+// every text the rumble windows show or parse.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstring>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/bytes.h"
+#include "monitor/monitor.h"
+#include "resources/resource.h"
+#include "rumble/rumble_block.h"
+#include "rumble/rumble_port_memory.h"
+#include "rumble/rumble_text.h"
+#include "tests/native/ui_port_fake.h"
+
+namespace {
+
+ToolState& Fresh() {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    MemoryRumbleReset();
+    ClearShownErrors();
+    return state;
+}
+
+void Claim(uint8_t* block, uint32_t i, const char16_t* name) {
+    uint8_t* slot = RumbleSlot(block, i);
+    std::memcpy(slot, "DS3R", 4);
+    for (uint32_t k = 0; name[k] != 0 && k < kRumbleNameUnits; ++k)
+        WriteU16LE(slot + kSlotClientName + 2 * k, static_cast<uint16_t>(name[k]));
+    WriteU32LE(block + kRumbleSlotMask, ReadU32LE(block + kRumbleSlotMask) | (1u << i));
+}
+
+std::u16string Text(const Utf16* s) {
+    return std::u16string(s);
+}
+
+std::string Ascii(const Utf16* s) {
+    std::string out;
+    for (; *s != 0; ++s)
+        out.push_back(*s < 0x80 ? static_cast<char>(*s) : '?');
+    return out;
+}
+
+TEST(RumbleBlock, FreshBlockHeaderAndEmptySlots) {
+    ToolState& state = Fresh();
+    // Whatever an earlier run left in the mapping is overwritten.
+    std::memset(MemoryRumbleBytes(), 0xAB, kRumbleBlockSize);
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    const uint8_t* b = state.rumbleBlock;
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(std::memcmp(b, "PDWN", 4), 0);
+    EXPECT_EQ(b[4], 0);
+    EXPECT_EQ(b[5], 3);
+    EXPECT_EQ(ReadU16LE(b + 6), 15);
+    EXPECT_EQ(ReadU32LE(b + 8), 0u);
+    EXPECT_EQ(ReadU32LE(b + 12), 1u);
+    for (uint32_t i = kRumbleHeaderSize; i < kRumbleBlockSize; ++i)
+        ASSERT_EQ(b[i], 0) << "offset " << i;
+    EXPECT_TRUE(ShownErrors().empty());
+    // The creator released its initial ownership: the lock is free.
+    ASSERT_EQ(LockRumbleBlock(&state), 1);
+    UnlockRumbleBlock(&state);
+    CloseRumbleBlock(&state);
+    EXPECT_EQ(state.rumbleBlock, nullptr);
+    EXPECT_EQ(state.rumbleMapping, nullptr);
+    EXPECT_EQ(state.rumbleMutex, nullptr);
+    EXPECT_EQ(MemoryRumbleOpenHandles(), 0u);
+    EXPECT_EQ(MemoryRumbleViewMapped(), 0);
+    // Once the start-up handle is closed the mutex is gone and nothing can lock.
+    EXPECT_EQ(LockRumbleBlock(&state), 0);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+}
+
+TEST(RumbleBlock, EveryStartUpFailureShowsItsMessageAndUndoesEverything) {
+    struct Case {
+        int step; // 0 mapping, 1 view, 2 mutex, 3 the mutex exists already
+        uint32_t message;
+    };
+    const Case cases[] = {{0, IDS_CANNOT_CREATE_MAPPING},
+                          {1, IDS_CANNOT_MAP_VIEW},
+                          {2, IDS_CANNOT_CREATE_MUTEX},
+                          {3, IDS_MUTEX_EXISTS}};
+    for (const Case& c : cases) {
+        ToolState& state = Fresh();
+        if (c.step == 0)
+            MemoryRumbleFailNext(MemoryRumbleStep::CreateMapping);
+        else if (c.step == 1)
+            MemoryRumbleFailNext(MemoryRumbleStep::MapView);
+        else if (c.step == 2)
+            MemoryRumbleFailNext(MemoryRumbleStep::CreateMutex);
+        else
+            MemoryRumbleOtherProcessCreatesMutex();
+        std::memset(MemoryRumbleBytes(), 0x5A, kRumbleBlockSize);
+        EXPECT_EQ(OpenRumbleBlock(&state), 0) << c.step;
+        EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{c.message}) << c.step;
+        EXPECT_EQ(state.rumbleBlock, nullptr);
+        EXPECT_EQ(state.rumbleMapping, nullptr);
+        EXPECT_EQ(state.rumbleMutex, nullptr);
+        EXPECT_EQ(MemoryRumbleOpenHandles(), 0u) << c.step;
+        EXPECT_EQ(MemoryRumbleViewMapped(), 0) << c.step;
+        // The other owner's block is left as it was.
+        EXPECT_EQ(MemoryRumbleBytes()[0], 0x5A) << c.step;
+    }
+}
+
+TEST(RumbleBlock, AbandonedMutexCostsExactlyOneAttempt) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    MemoryRumbleOwnerDies();
+    EXPECT_EQ(LockRumbleBlock(&state), 0);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    EXPECT_EQ(MemoryRumbleOpenHandles(), 2u); // mapping and start-up mutex only
+    ASSERT_EQ(LockRumbleBlock(&state), 1);
+    EXPECT_NE(state.rumbleLock.load(), nullptr);
+    // A second attempt while held fails at once instead of waiting.
+    EXPECT_EQ(LockRumbleBlock(&state), 0);
+    UnlockRumbleBlock(&state);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    UnlockRumbleBlock(&state); // a stray unlock changes nothing
+    EXPECT_EQ(MemoryRumbleOpenHandles(), 2u);
+    CloseRumbleBlock(&state);
+}
+
+TEST(RumbleBlock, SweepTable) {
+    uint8_t block[kRumbleBlockSize];
+    uint32_t ages[kRumbleSlotCount];
+
+    // An owner that always acknowledges: a heartbeat on the 601st live sweep, then every 600th.
+    WriteRumbleHeader(block, 1);
+    std::memset(ages, 0, sizeof ages);
+    Claim(block, 3, u"ok");
+    std::vector<int> beats;
+    for (int sweep = 1; sweep <= 1801; ++sweep) {
+        uint8_t* slot = RumbleSlot(block, 3);
+        WriteU32LE(slot + kSlotAckSequence, ReadU32LE(slot + kSlotRequestSequence));
+        const uint32_t before = ReadU32LE(slot + kSlotRequestSequence);
+        EXPECT_EQ(SweepRumbleBlock(block, ages), 1u << 3);
+        if (ReadU32LE(slot + kSlotRequestSequence) != before)
+            beats.push_back(sweep);
+    }
+    EXPECT_EQ(beats, (std::vector<int>{601, 1201, 1801}));
+    EXPECT_EQ(ages[3], 1u);
+
+    // A silent owner: kept while its counter climbs to 600, reaped on the sweep that finds 600.
+    WriteRumbleHeader(block, 1);
+    std::memset(ages, 0, sizeof ages);
+    Claim(block, 31, u"silent");
+    WriteU32LE(RumbleSlot(block, 31) + kSlotRequestSequence, 5);
+    for (int sweep = 1; sweep <= 600; ++sweep)
+        ASSERT_EQ(SweepRumbleBlock(block, ages), 1u << 31) << sweep;
+    EXPECT_EQ(ages[31], 600u);
+    EXPECT_EQ(SweepRumbleBlock(block, ages), 0u);
+    EXPECT_EQ(ReadU32LE(block + kRumbleSlotMask), 0u);
+    EXPECT_EQ(ages[31], 1u);
+    for (uint32_t k = 0; k < kRumbleSlotSize; ++k)
+        ASSERT_EQ(RumbleSlot(block, 31)[k], 0) << k;
+
+    // A set bit without the magic: the bit goes, the bytes and the counter stay.
+    WriteRumbleHeader(block, 1);
+    std::memset(ages, 0, sizeof ages);
+    Claim(block, 7, u"gone");
+    std::memcpy(RumbleSlot(block, 7), "DS3X", 4);
+    WriteU32LE(RumbleSlot(block, 7) + kSlotGain, 1234);
+    ages[7] = 42;
+    uint8_t before[kRumbleSlotSize];
+    std::memcpy(before, RumbleSlot(block, 7), kRumbleSlotSize);
+    EXPECT_EQ(SweepRumbleBlock(block, ages), 0u);
+    EXPECT_EQ(std::memcmp(before, RumbleSlot(block, 7), kRumbleSlotSize), 0);
+    EXPECT_EQ(ages[7], 42u);
+
+    // A heartbeat at the top of the sequence wraps to 1, never 0.
+    WriteRumbleHeader(block, 1);
+    std::memset(ages, 0, sizeof ages);
+    Claim(block, 0, u"wrap");
+    WriteU32LE(RumbleSlot(block, 0) + kSlotRequestSequence, 0xFFFFFFFFu);
+    WriteU32LE(RumbleSlot(block, 0) + kSlotAckSequence, 0xFFFFFFFFu);
+    ages[0] = 600;
+    EXPECT_EQ(SweepRumbleBlock(block, ages), 1u);
+    EXPECT_EQ(ReadU32LE(RumbleSlot(block, 0) + kSlotRequestSequence), 1u);
+    EXPECT_EQ(ages[0], 1u);
+
+    // A clear bit leaves a magic-bearing slot and its counter alone.
+    WriteRumbleHeader(block, 1);
+    std::memset(ages, 0, sizeof ages);
+    std::memcpy(RumbleSlot(block, 9), "DS3R", 4);
+    ages[9] = 600;
+    EXPECT_EQ(SweepRumbleBlock(block, ages), 0u);
+    EXPECT_EQ(ages[9], 600u);
+    EXPECT_EQ(std::memcmp(RumbleSlot(block, 9), "DS3R", 4), 0);
+}
+
+TEST(RumbleBlock, PollPassLightsTheRumbleIconOnlyWithALiveClient) {
+    ToolState& state = Fresh();
+    state.statusBits = 1;
+    state.iconValue = 1;
+    DecidePass(&state, 1, 0); // no block: no client
+    EXPECT_EQ(state.rumbleActive.load(), 0);
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    DecidePass(&state, 1, 0);
+    EXPECT_EQ(state.rumbleActive.load(), 0);
+    Claim(state.rumbleBlock, 2, u"pad");
+    DecidePass(&state, 1, 0);
+    EXPECT_EQ(state.rumbleActive.load(), 1);
+    EXPECT_EQ(state.rumbleSlotMask, 1u << 2);
+    EXPECT_NE(state.statusBits & kIconRumble, 0u);
+    EXPECT_EQ(state.rumbleSlotAge[2], 1u);
+    // The lock held elsewhere in this process: the sweep is skipped and counts as no client.
+    ASSERT_EQ(LockRumbleBlock(&state), 1);
+    DecidePass(&state, 1, 0);
+    EXPECT_EQ(state.rumbleActive.load(), 0);
+    EXPECT_EQ(state.statusBits & kIconRumble, 0u);
+    EXPECT_EQ(state.rumbleSlotAge[2], 1u);
+    UnlockRumbleBlock(&state);
+    CloseRumbleBlock(&state);
+}
+
+TEST(RumbleBlock, PermissionToggleTwiceAndWhileLocked) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    EXPECT_EQ(state.rumbleEnabled.load(), 0);
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    EXPECT_EQ(state.rumbleEnabled.load(), 1);
+    EXPECT_TRUE(ShownErrors().empty());
+    ASSERT_EQ(LockRumbleBlock(&state), 1);
+    EXPECT_EQ(ToggleRumblePermission(&state), 0);
+    EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_CANNOT_CHANGE_SETTING});
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    EXPECT_EQ(state.rumbleEnabled.load(), 1);
+    UnlockRumbleBlock(&state);
+    CloseRumbleBlock(&state);
+    // Without a block the toggle reports the failure too.
+    ClearShownErrors();
+    EXPECT_EQ(ToggleRumblePermission(&state), 0);
+    EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_CANNOT_CHANGE_SETTING});
+}
+
+// The Monitor thread sweeps while the main thread toggles and edits slot 0. The holder record
+// must keep the threads from queueing behind each other and from touching each other's handle.
+TEST(RumbleBlock, TwoThreadsShareTheHolderRecord) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    Claim(state.rumbleBlock, 0, u"live");
+    int inside = 0; // touched only under the lock; a sanitizer sees any overlap
+    std::atomic<int> sweeps{0}, toggles{0};
+    // Each side goes on until it has had its share of the lock, within a bound.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    auto busy = [&](const std::atomic<int>& mine) {
+        return mine.load() < 3000 && std::chrono::steady_clock::now() < until;
+    };
+    std::thread monitor([&] {
+        while (busy(sweeps)) {
+            if (LockRumbleBlock(&state)) {
+                ++inside;
+                state.rumbleSlotMask = SweepRumbleBlock(state.rumbleBlock, state.rumbleSlotAge);
+                --inside;
+                UnlockRumbleBlock(&state);
+                ++sweeps;
+            }
+        }
+    });
+    for (int i = 0; busy(toggles); ++i) {
+        if (i % 2 == 0) {
+            toggles += ToggleRumblePermission(&state);
+        } else if (LockRumbleBlock(&state)) {
+            ++inside;
+            uint8_t* slot = RumbleSlot(state.rumbleBlock, 0);
+            WriteU32LE(slot + kSlotAckSequence, ReadU32LE(slot + kSlotRequestSequence));
+            --inside;
+            UnlockRumbleBlock(&state);
+        }
+    }
+    monitor.join();
+    EXPECT_EQ(inside, 0);
+    EXPECT_EQ(sweeps.load(), 3000);
+    EXPECT_EQ(toggles.load(), 3000);
+    EXPECT_EQ(MemoryRumbleCrossThreadUses(), 0u);
+    EXPECT_EQ(MemoryRumbleQueuedWaits(), 0u);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    EXPECT_EQ(MemoryRumbleOpenHandles(), 2u);
+    // Every toggle that got the lock changed the block and the tool's copy together.
+    const uint32_t expected = toggles.load() % 2 == 0 ? 1u : 0u;
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), expected);
+    EXPECT_EQ(static_cast<uint32_t>(state.rumbleEnabled.load()), expected);
+    CloseRumbleBlock(&state);
+}
+
+TEST(RumbleText, TypedTextToHundredths) {
+    struct Case {
+        const char16_t* text;
+        int32_t value;
+    };
+    const Case cases[] = {
+        {u"0.29", 28},
+        {u"1.15", 114},
+        {u"150", 15000},
+        {u"-1", -100},
+        {u"  12.5x", 1250},
+        {u"abc", 0},
+        {u"", 0},
+        {u"1e12", INT32_MAX},
+        {u"-1e12", INT32_MIN},
+        {u"inf", INT32_MAX},
+        {u"-infinity", INT32_MIN},
+        {u"nan", 0},
+        {u"-nan", 0},
+        {u"1e400", INT32_MAX},
+        {u"-1e400", INT32_MIN},
+        {u"12345678901234567890123456789012345678901234567890", INT32_MAX},
+        {u"21474836.47", INT32_MAX},
+        {u"21474836.46", 2147483646},
+        {u"-21474836.48", INT32_MIN},
+        {u"-21474836.47", -2147483647},
+        // Only the first 31 units count.
+        {u"                               5", 0},
+        {u"                              5", 500},
+        // Full-width digits are not a number.
+        {u"\xFF11", 0},
+        {u"2\xFF10", 200},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(RumbleValueFromText(reinterpret_cast<const Utf16*>(c.text)), c.value)
+            << Ascii(reinterpret_cast<const Utf16*>(c.text));
+}
+
+TEST(RumbleText, AcceptRulesTable) {
+    struct Case {
+        const char16_t* typed[5];
+        uint32_t stored[5]; // gain, small, low, mid, high
+    };
+    const Case cases[] = {
+        {{u"1", u"20", u"10", u"10", u"50"}, {100, 2000, 2001, 2002, 5000}},
+        {{u"150", u"0", u"0", u"0", u"0"}, {10000, 0, 1, 2, 3}},
+        {{u"-1", u"x", u"y", u"z", u"w"}, {10000, 0, 1, 2, 3}},
+        {{u"0.29", u"250", u"300", u"400", u"500"}, {28, 25000, 30000, 40000, 50000}},
+        {{u"1e12", u"1e12", u"1", u"2", u"3"}, {10000, 0x7FFFFFFF, 0x80000000, 0x80000001, 0x80000002}},
+        // A small threshold at the top of the range: the rest saturate rather than wrap to 0.
+        {{u"1", u"-0.01", u"5", u"6", u"7"}, {100, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}},
+        {{u"nan", u"nan", u"nan", u"nan", u"nan"}, {0, 0, 1, 2, 3}},
+    };
+    for (const Case& c : cases) {
+        uint8_t slot[kRumbleSlotSize] = {};
+        WriteU32LE(slot + kSlotRequestSequence, 41);
+        int32_t values[5];
+        for (int i = 0; i < 5; ++i)
+            values[i] = RumbleValueFromText(reinterpret_cast<const Utf16*>(c.typed[i]));
+        AcceptRumbleValues(slot, 1, values);
+        for (int i = 0; i < 5; ++i)
+            EXPECT_EQ(ReadU32LE(slot + kRumbleEditFields[i]), c.stored[i])
+                << Ascii(reinterpret_cast<const Utf16*>(c.typed[0])) << " field " << i;
+        EXPECT_EQ(ReadU32LE(slot + kSlotEnable), 1u);
+        EXPECT_EQ(ReadU32LE(slot + kSlotRequestSequence), 42u);
+    }
+    uint8_t slot[kRumbleSlotSize] = {};
+    WriteU32LE(slot + kSlotEnable, 1);
+    WriteU32LE(slot + kSlotRequestSequence, 0xFFFFFFFFu);
+    const int32_t zero[5] = {};
+    AcceptRumbleValues(slot, 0, zero);
+    EXPECT_EQ(ReadU32LE(slot + kSlotEnable), 0u);
+    EXPECT_EQ(ReadU32LE(slot + kSlotRequestSequence), 1u);
+}
+
+TEST(RumbleText, FieldsAsShown) {
+    const std::pair<uint32_t, const char*> cases[] = {{100, "1.00"},     {2500, "25.00"},
+                                                      {0, "0.00"},       {5, "0.05"},
+                                                      {10000, "100.00"}, {0xFFFFFFFFu, "42949672.96"}};
+    for (const auto& c : cases) {
+        Utf16 out[kRumbleFieldUnits];
+        FormatRumbleField(out, kRumbleFieldUnits, c.first);
+        EXPECT_EQ(Ascii(out), c.second) << c.first;
+    }
+}
+
+TEST(RumbleText, TitleTakesAtMostTheNameField) {
+    const Utf16* base = u"Rumble Setting";
+    // The slot ends right after its name field, so reading on would leave the allocation.
+    std::vector<uint8_t> slot(kSlotClientName + 2 * kRumbleNameUnits, 0);
+    Utf16 title[kRumbleTitleUnits];
+    FormatRumbleTitle(title, kRumbleTitleUnits, base, slot.data());
+    EXPECT_EQ(Text(title), u"Rumble Setting - ");
+
+    const char16_t name[] = u"FFSim pad \x632F\x52D5";
+    for (int k = 0; name[k] != 0; ++k)
+        WriteU16LE(slot.data() + kSlotClientName + 2 * k, static_cast<uint16_t>(name[k]));
+    FormatRumbleTitle(title, kRumbleTitleUnits, base, slot.data());
+    EXPECT_EQ(Text(title), std::u16string(u"Rumble Setting - ") + name);
+
+    for (uint32_t k = 0; k < kRumbleNameUnits; ++k)
+        WriteU16LE(slot.data() + kSlotClientName + 2 * k, static_cast<uint16_t>(u'A' + k % 26));
+    FormatRumbleTitle(title, kRumbleTitleUnits, base, slot.data());
+    const std::u16string t = Text(title);
+    EXPECT_EQ(t.size(), 17u + kRumbleNameUnits);
+    EXPECT_EQ(t.substr(17, 3), u"ABC");
+
+    // A small buffer cuts the title and keeps it terminated.
+    Utf16 small[10];
+    FormatRumbleTitle(small, 10, base, slot.data());
+    EXPECT_EQ(Text(small), u"Rumble Se");
+}
+
+TEST(RumbleText, DumpLines) {
+    uint8_t block[kRumbleBlockSize];
+    WriteRumbleHeader(block, 1);
+    const uint8_t odd[] = {0x00, 0x41, 0x7F, 0x80, 0xFF};
+    std::memcpy(block + 32, odd, sizeof odd);
+    std::vector<Utf16> text(kRumbleDumpUnits);
+    const size_t n = FormatRumbleDump(block, text.data(), text.size());
+    EXPECT_EQ(n, 339u * 68u);
+    EXPECT_EQ(text[n], 0);
+    const std::u16string all(text.data(), n);
+    EXPECT_EQ(all.substr(0, 68), u"50 44 57 4E 00 03 0F 00 00 00 00 00 01 00 00 00  PDWN............ \r\n");
+    EXPECT_EQ(all.substr(2 * 68, 68),
+              u"00 41 7F 80 FF 00 00 00 00 00 00 00 00 00 00 00  .A.............. \r\n");
+    for (size_t line = 0; line < 339; ++line) {
+        ASSERT_EQ(all.substr(line * 68 + 66, 2), u"\r\n") << line;
+        ASSERT_EQ(all.substr(line * 68 + 47, 2), u"  ") << line;
+    }
+    // A smaller buffer is filled and terminated, never overrun.
+    std::vector<Utf16> small(100, 0x7777);
+    EXPECT_EQ(FormatRumbleDump(block, small.data(), 99), 98u);
+    EXPECT_EQ(small[98], 0);
+    EXPECT_EQ(small[99], 0x7777);
+}
+
+TEST(RumbleText, ForceFeedbackVersion) {
+    uint8_t block[kRumbleBlockSize];
+    WriteRumbleHeader(block, 1);
+    Utf16 out[kFfVersionUnits];
+    FormatFfDriverVersion(nullptr, out, kFfVersionUnits);
+    EXPECT_EQ(Ascii(out), "-.--.--.----");
+    uint8_t* slot = RumbleSlot(block, 0);
+    slot[kSlotVersionMajor] = 1;
+    slot[kSlotVersionBuild] = 3;
+    FormatFfDriverVersion(block, out, kFfVersionUnits);
+    EXPECT_EQ(Ascii(out), "-.--.--.----"); // slot 0 free
+    Claim(block, 0, u"x");
+    FormatFfDriverVersion(block, out, kFfVersionUnits);
+    EXPECT_EQ(Ascii(out), " 1. 0. 0.0003");
+    slot[kSlotVersionMajor] = 255;
+    slot[kSlotVersionMinor] = 12;
+    slot[kSlotVersionType] = 255;
+    WriteU16LE(slot + kSlotVersionBuild, 65535);
+    FormatFfDriverVersion(block, out, kFfVersionUnits);
+    EXPECT_EQ(Ascii(out), "255.12.255.65535");
+}
+
+} // namespace

@@ -1,0 +1,113 @@
+// The Rumble parameter block with Wine's real named mapping and mutex.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "app/bytes.h"
+#include "rumble/rumble_block.h"
+
+namespace {
+
+const wchar_t kMappingName[] = L"DUALSHOCK3 RUMBLE PARAMETERS";
+const wchar_t kMutexName[] = L"DUALSHOCK3 Rumble Parameters Mutex Object";
+
+ToolState& Fresh() {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    return state;
+}
+
+DWORD HandleCount() {
+    DWORD n = 0;
+    GetProcessHandleCount(GetCurrentProcess(), &n);
+    return n;
+}
+
+TEST(RumbleBlockWin, FreshBlockThroughTheNamedMapping) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    // What a driver-side process sees when it opens the mapping by name.
+    HANDLE mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kMappingName);
+    ASSERT_NE(mapping, nullptr);
+    auto* view = static_cast<uint8_t*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ASSERT_NE(view, nullptr);
+    MEMORY_BASIC_INFORMATION region = {};
+    ASSERT_NE(VirtualQuery(view, &region, sizeof region), 0u);
+    EXPECT_GE(region.RegionSize, kRumbleBlockSize);
+    EXPECT_EQ(std::memcmp(view, "PDWN", 4), 0);
+    EXPECT_EQ(view[4], 0);
+    EXPECT_EQ(view[5], 3);
+    EXPECT_EQ(ReadU16LE(view + 6), 15);
+    EXPECT_EQ(ReadU32LE(view + 8), 0u);
+    EXPECT_EQ(ReadU32LE(view + 12), 1u);
+    int zero = 1;
+    for (uint32_t i = kRumbleHeaderSize; i < kRumbleBlockSize; ++i)
+        zero &= view[i] == 0;
+    EXPECT_TRUE(zero);
+    // A write through the other view is the tool's block: it is one shared section.
+    view[kRumbleHeaderSize] = 'D';
+    EXPECT_EQ(state.rumbleBlock[kRumbleHeaderSize], 'D');
+    // The mutex is free for other processes once start-up is done.
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+    ASSERT_NE(mutex, nullptr);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    UnmapViewOfFile(view);
+    CloseHandle(mapping);
+    CloseRumbleBlock(&state);
+    EXPECT_EQ(state.rumbleBlock, nullptr);
+    // With the start-up handle closed the names are gone.
+    EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, kMutexName), nullptr);
+    EXPECT_EQ(OpenFileMappingW(FILE_MAP_READ, FALSE, kMappingName), nullptr);
+}
+
+TEST(RumbleBlockWin, SecondOpenWhileTheMutexExistsFailsAndLeavesNoHandle) {
+    ToolState& first = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&first), 1);
+    WriteU32LE(first.rumbleBlock + kRumbleSlotMask, 5);
+    static ToolState second;
+    InitializeToolStateDefaults(&second);
+    const DWORD before = HandleCount();
+    EXPECT_EQ(OpenRumbleBlock(&second), 0);
+    EXPECT_EQ(HandleCount(), before);
+    EXPECT_EQ(second.rumbleBlock, nullptr);
+    EXPECT_EQ(second.rumbleMapping, nullptr);
+    EXPECT_EQ(second.rumbleMutex, nullptr);
+    // The first owner's block was not zeroed.
+    EXPECT_EQ(ReadU32LE(first.rumbleBlock + kRumbleSlotMask), 5u);
+    CloseRumbleBlock(&first);
+}
+
+DWORD WINAPI HoldAndEnd(LPVOID) {
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+    if (mutex != nullptr)
+        WaitForSingleObject(mutex, INFINITE);
+    // Ends without releasing: the mutex is abandoned.
+    return mutex != nullptr;
+}
+
+TEST(RumbleBlockWin, AbandonedMutexCostsExactlyOneFailedAttempt) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    HANDLE thread = CreateThread(nullptr, 0, HoldAndEnd, nullptr, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    WaitForSingleObject(thread, INFINITE);
+    DWORD held = 0;
+    GetExitCodeThread(thread, &held);
+    CloseHandle(thread);
+    ASSERT_EQ(held, 1u);
+    const DWORD before = HandleCount();
+    EXPECT_EQ(LockRumbleBlock(&state), 0);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    EXPECT_EQ(HandleCount(), before);
+    EXPECT_EQ(SweepRumbleSlots(&state), 1);
+    EXPECT_EQ(HandleCount(), before);
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    CloseRumbleBlock(&state);
+}
+
+} // namespace
