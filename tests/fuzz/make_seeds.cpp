@@ -8,6 +8,8 @@
 
 #include "driver/control_report.h"
 #include "driver/device_port.h"
+#include "rumble/rumble_block.h"
+#include "sim/ff_client.h"
 #include "sim/sim_driver.h"
 #include "tests/native/profile_corpus.h"
 
@@ -46,7 +48,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path out = argv[1];
-    for (const char* sub : {"profile_file", "driver_answer", "sim_script", "debug_text"})
+    for (const char* sub :
+         {"profile_file", "driver_answer", "sim_script", "debug_text", "rumble_block", "rumble_values"})
         std::filesystem::create_directories(out / sub);
 
     for (const corpus::File& f : corpus::ProfileFiles())
@@ -103,5 +106,52 @@ int main(int argc, char** argv) {
         "set 2 link disconnected\nset 1 tag DS3D\nset 1 usage 1 4\nset 1 path \\\\?\\hid#x\nshow 1\n"
         "note hello\nclear-log\nremove 1\n# comment\nquit\n");
     SimReset();
+
+    // Rumble blocks as the simulated force-feedback clients leave them; the first byte is the
+    // sweep count / 5.
+    auto block = [&](const std::string& name, uint8_t sweeps, auto&& edit) {
+        std::vector<uint8_t> bytes(kRumbleBlockSize, 0);
+        WriteRumbleHeader(bytes.data(), 1);
+        FfClients clients;
+        edit(bytes.data(), &clients);
+        std::vector<std::string> lines;
+        FfStep(bytes.data(), &clients, &lines);
+        Write(out / "rumble_block" / name,
+              std::string(1, static_cast<char>(sweeps)) + std::string(bytes.begin(), bytes.end()));
+    };
+    block("fresh", 1, [](uint8_t*, FfClients*) {});
+    block("one-client", 121, [](uint8_t* b, FfClients* c) { FfClaim(b, c, u"FFSim", 1, 0, 0, 3); });
+    block("full", 2, [](uint8_t* b, FfClients* c) {
+        for (int i = 0; i < 32; ++i)
+            FfClaim(b, c, u"Client", 1, 2, 3, static_cast<uint16_t>(i));
+    });
+    block("odd-slots", 125, [](uint8_t* b, FfClients* c) {
+        FfClaim(b, c, u"A", 1, 0, 0, 1);
+        FfClaim(b, c, u"B", 1, 0, 0, 2);
+        FfClaim(b, c, u"C", 1, 0, 0, 3);
+        FfWriteUnterminatedName(b, c, 0, u'N');
+        FfClearMagic(b, c, 1);
+        FfSetAcking(c, 2, 0);
+    });
+    // Edit-control texts: five UTF-16LE texts separated by NUL units.
+    const std::vector<std::vector<std::u16string>> texts = {
+        {u"1.5", u"20", u"10", u"10", u"50"},
+        {u"0.29", u"1.15", u"150", u"-1", u"abc"},
+        {u"1e12", u"-1e12", u"inf", u"nan", u"1e400"},
+        {u"12345678901234567890123456789012345678901234567890", u"21474836.47", u"-21474836.48", u"  12.5x",
+         u""},
+        {u"42949672.95", u"42949672.95", u"42949672.95", u"42949672.95", u"42949672.95"},
+    };
+    int n = 0;
+    for (const auto& row : texts) {
+        std::string bytes;
+        for (const std::u16string& t : row) {
+            for (char16_t c : t + u'\0') {
+                bytes.push_back(static_cast<char>(c & 0xFF));
+                bytes.push_back(static_cast<char>(c >> 8));
+            }
+        }
+        Write(out / "rumble_values" / ("texts-" + std::to_string(n++)), bytes);
+    }
     return 0;
 }
