@@ -117,12 +117,15 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
     for (uint32_t i = 0; i < count; ++i) {
         MENUITEMINFOW info = {};
         info.cbSize = sizeof info;
-        info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
+        info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE | MIIM_STATE;
         info.fType = MFT_STRING;
         info.wID = ProfileCommandId(transport, i);
-        wchar_t title[32];
-        lstrcpynW(title, W(state->profiles[i].Title), 32);
-        info.dwTypeData = title;
+        // A refused file keeps its place, greyed, so the other profiles keep their ids.
+        info.fState = ProfileAccepted(state, i) ? 0 : MFS_GRAYED;
+        Utf16 title[kProfileTitleChars];
+        if (!ProfileMenuText(state, i, title, kProfileTitleChars))
+            LoadText(IDS_PROFILE_UNREADABLE, W(title), kProfileTitleChars);
+        info.dwTypeData = W(title);
         InsertMenuItemW(menu, i, TRUE, &info);
     }
     return menu;

@@ -202,6 +202,43 @@ class SimulatedDriverTests(ToolTestCase):
         self.assertIn(" ok ", sent[-1] + " ")
         self.assertEqual(sent[-1].split("bytes=")[1].strip(), expected_profile_request())
 
+    def test_a_refused_profile_is_greyed_and_sends_nothing(self):
+        folder = os.path.join(self.wine.prefix, "drive_c", "padwarden-refused")
+        os.makedirs(folder, exist_ok=True)
+        for old in glob.glob(os.path.join(folder, "*")):
+            os.remove(old)
+        with open(os.path.join(folder, "racing.ini"), "w", newline="\r\n") as f:
+            f.write(PROFILE)
+        # The setting tool's own file in the same folder: no IniFileVersion.
+        with open(os.path.join(folder, "Padtuner.ini"), "w", newline="\r\n") as f:
+            f.write("[Parameters]\nLanguage=0\n")
+        self.wine.reg_add("SettingFilePath", "REG_SZ", "C:\\padwarden-refused\\", key=PADTUNER_KEY)
+        self.start_driver()
+        self.start()
+        time.sleep(0.5)
+        sets = lambda: self.log_lines(r"^SET dev=\d cmd=SetDriverSettings")
+        # Each of the two items, from the menu: the greyed one does nothing.
+        for downs in (0, 1):
+            self.menu_walk("Down", "Right", "Down", "Right")
+            wait_for(lambda: self.popups_open() == 3, 5, what="the profile sub-menu")
+            if downs == 0:
+                self.desk.screenshot("menu-refused-profile")
+            self.desk.key(*(["Down"] * downs), "Return")
+            time.sleep(0.5)
+            self.desk.key("Escape", "Escape", "Escape")
+            wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+        window = self.tool_windows()[0]["hwnd"]
+        # Both ids of both transports, straight to the window: only the accepted profile is sent.
+        for command in (0x8000, 0x8001, 0x8100, 0x8101):
+            self.wine.probe("post", window, 0x111, command, 0)
+        wait_for(lambda: any(l.startswith("SET dev=2") for l in sets()), 10, what="the Bluetooth profile")
+        time.sleep(1.0)
+        lines = sets()
+        self.assertEqual(len([l for l in lines if l.startswith("SET dev=2")]), 1, lines)
+        self.assertIn(len([l for l in lines if l.startswith("SET dev=1")]), (2, 3), lines)
+        for line in lines:
+            self.assertEqual(line.split("bytes=")[1].strip(), expected_profile_request(), "never the zero block")
+
     def test_disconnect_and_reconnect_reach_the_bluetooth_device(self):
         self.start_driver()
         self.start()
