@@ -81,23 +81,35 @@ void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
     CloseAndRediscover(state);
 }
 
+// Parks the Monitor thread and closes the devices, so nothing polls a device that sleeps.
+void ParkForSuspend(ToolState* state, DWORD limitMs) {
+    state->pauseRequested = 1;
+    // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
+    WaitForMonitor(state, &state->monitorPaused, 1, limitMs);
+    CloseDevices(state);
+}
+
+// No handle opened before the sleep survives it: the devices may have been re-plugged or
+// restarted while the system slept, so they are closed before they are looked for again.
+void ResumeFromSuspend(ToolState* state) {
+    CloseAndRediscover(state);
+    if (!state->pauseRequested)
+        return;
+    state->pauseRequested = 0;
+    EventSet(&state->resumeEvent);
+    // Let the thread leave its park, so that the next suspend waits for a new one.
+    WaitForMonitor(state, &state->monitorPaused, 0, 1000);
+}
+
 LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
     switch (notice) {
-    case PBT_APMQUERYSUSPEND:
-        state->pauseRequested = 1;
-        // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
-        WaitForMonitor(state, &state->monitorPaused, 1, 5000);
-        CloseDevices(state);
-        break;
+    case PBT_APMQUERYSUSPEND: ParkForSuspend(state, 5000); break;
+    // Since Vista the system sends no query: this is the only notice before the sleep, and it
+    // allows about two seconds.
+    case PBT_APMSUSPEND: ParkForSuspend(state, 1500); break;
     case PBT_APMQUERYSUSPENDFAILED:
     case PBT_APMRESUMESUSPEND:
-    case PBT_APMRESUMEAUTOMATIC:
-        DiscoverDevices(state);
-        state->pauseRequested = 0;
-        EventSet(&state->resumeEvent);
-        // Let the thread leave its park, so that the next query-suspend waits for a new one.
-        WaitForMonitor(state, &state->monitorPaused, 0, 1000);
-        break;
+    case PBT_APMRESUMEAUTOMATIC: ResumeFromSuspend(state); break;
     case PBT_APMRESUMECRITICAL: CloseAndRediscover(state); break;
     default: break;
     }

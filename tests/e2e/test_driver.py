@@ -279,6 +279,43 @@ class SimulatedDriverTests(ToolTestCase):
         wait_for(lambda: len([l for l in self.log_text().splitlines()[mark:] if re.match(r"^GET dev=2 ok", l)]) > 2,
                  10, what="polls after the resume")
 
+    def test_sleep_as_windows_sends_it_parks_closes_and_reopens(self):
+        self.start_driver()
+        self.start()
+        window = self.tool_windows()[0]["hwnd"]
+        # Since Vista: PBT_APMSUSPEND, then PBT_APMRESUMEAUTOMATIC and, with user input,
+        # PBT_APMRESUMESUSPEND. No query-suspend comes first.
+        mark = len(self.log_text().splitlines())
+        self.assertEqual(self.wine.probe("send", window, 0x218, 4, 0).strip(), "1")
+        after = lambda: self.log_text().splitlines()[mark:]
+        closes = [l for l in after() if re.match(r"^CLOSE handle=\d+ dev=[12]$", l)]
+        self.assertEqual(len(closes), 2, "both devices closed before the answer")
+        mark = len(self.log_text().splitlines())
+        time.sleep(0.5)
+        self.assertFalse([l for l in after() if l.startswith("GET")], "no poll while asleep")
+        cpu = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 18, 0).strip(), "1")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 7, 0).strip(), "1")
+        opened = [l for l in after() if re.match(r"^OPEN dev=[12] ", l)]
+        self.assertGreaterEqual(len(opened), 2, "the devices are opened again")
+        # Every handle opened after the sleep was closed before a newer one was opened.
+        mark2 = len(self.log_text().splitlines())
+        wait_for(lambda: len([l for l in self.log_text().splitlines()[mark2:]
+                              if re.match(r"^GET dev=[12] ok", l)]) > 4, 10, what="polls after the resume")
+        # The second resume notice left the event set: the next sleep must still park the thread
+        # and let it sleep, not spin.
+        self.assertEqual(self.wine.probe("send", window, 0x218, 4, 0).strip(), "1")
+        mark = len(self.log_text().splitlines())
+        before = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
+        time.sleep(2.0)
+        used = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
+        busiest = max(used.get(t, 0) - before.get(t, 0) for t in used)
+        self.assertLess(busiest, 0.3, f"a parked Monitor thread uses no processor ({busiest:.2f}s in 2s)")
+        self.assertTrue(cpu, "the tool's threads were found")
+        self.assertFalse([l for l in after() if l.startswith("GET")], "no poll while asleep")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 18, 0).strip(), "1")
+        wait_for(lambda: [l for l in after() if re.match(r"^GET dev=2 ok", l)], 10, what="polls again")
+
     def test_icon_follows_the_connections_and_the_ps_button_wait(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
         self.start_driver()
@@ -334,6 +371,30 @@ class SimulatedDriverTests(ToolTestCase):
         for line in lines[:3]:
             self.assertRegex(line.decode("ascii"), r"^\d\d:\d\d:\d\d (?:[0-9A-F]{2} ){15} $")
         self.assertNotEqual(lines[0][9:], lines[1][9:], "a line only when the bytes change")
+
+
+def thread_cpu_seconds(prefix, exe):
+    """Processor seconds used so far by each thread of the Wine process running `exe` in `prefix`,
+    read from outside through /proc: {thread id: seconds}."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    found = {}
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if exe.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() not in f.read().split(b"\0"):
+                    continue
+            for tid in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{tid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                found[int(tid)] = (int(fields[11]) + int(fields[12])) / ticks
+        except OSError:
+            continue
+    return found
 
 
 def tray_icon_pictures():
