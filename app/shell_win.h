@@ -19,6 +19,8 @@ int StartUp(HINSTANCE instance);
 void InitializeToolState(ToolState* state);
 int IsDebugCommandLine();
 void ShutDown(ToolState* state);
+// 1 when no Monitor thread runs (none was started, or it has returned).
+int MonitorThreadEnded(ToolState* state);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 

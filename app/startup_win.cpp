@@ -123,11 +123,24 @@ int StartUp(HINSTANCE instance) {
         } else {
             RunMessageLoop(state);
         }
+        if (!MonitorThreadEnded(state)) {
+            // The thread is caught in a device call and may hold a slot lock: closing the devices
+            // would wait for it. The settings are saved; the process's end releases the rest.
+            ReleaseMutex(single);
+            CloseHandle(single);
+            ExitProcess(0);
+        }
         ShutDown(state);
     }
     ReleaseMutex(single);
     CloseHandle(single);
     return 0;
+}
+
+int MonitorThreadEnded(ToolState* state) {
+    HANDLE thread = static_cast<HANDLE>(state->monitorThread);
+    // A thread that has just reported its end needs a moment to return.
+    return thread == nullptr || WaitForSingleObject(thread, 500) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
 void ShutDown(ToolState* state) {

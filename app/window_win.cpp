@@ -43,15 +43,30 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
     return 0;
 }
 
+// Bounds the stop handshake: a Monitor thread caught in a device call that never returns (a stuck
+// driver) must not keep the tool, or a log-off, waiting. Shut-down then leaves the devices to
+// the process's end.
+constexpr DWORD kMonitorStopMs = 2000;
+
 LRESULT MsgClose(ToolState* state, HWND window) {
     state->running = 0;
     // A parked Monitor thread would never see the cleared flag.
     EventSet(&state->resumeEvent);
-    WaitForMonitor(state, &state->monitorExited, 1, 0);
+    WaitForMonitor(state, &state->monitorExited, 1, kMonitorStopMs);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
     DestroyWindow(window);
     return 0;
+}
+
+// Log-off, restart and update reboots end the process soon after this message, without any
+// Exit: the settings are saved as Exit saves them, then the tool stops as on Exit.
+LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
+    if (!ending || state->sessionEnded)
+        return 0;
+    state->sessionEnded = 1;
+    SaveToolSettings(state);
+    return MsgClose(state, window);
 }
 
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
@@ -179,6 +194,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_CLOSE: return MsgClose(state, window);
+    // Saved already here too: a session that ends may not wait for the end-session message.
+    case WM_QUERYENDSESSION: SaveToolSettings(state); return TRUE;
+    case WM_ENDSESSION: return MsgEndSession(state, window, wParam);
     case WM_COMMAND: return MsgCommand(state, window, wParam);
     case WM_POWERBROADCAST: return MsgPowerBroadcast(state, wParam);
     case WM_DEVICECHANGE: return MsgDeviceChange(state, wParam);

@@ -100,6 +100,30 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(int(dwords["IconAnimationSpeed"], 16), 10)
         self.assertTrue(all(values[n][1] == "0000" for n in binaries), values)
 
+    def test_end_of_session_saves_every_value_and_ends_the_tool(self):
+        place_dialogs_away(self.wine)
+        proc = self.start_tool()
+        # A change made since the start: animation off, through the settings dialog.
+        self.choose_from_bottom(3)
+        hwnd = self.dialog(SETTING_EN)
+        self.wine.probe("click", hwnd, 1001)
+        wait_for(lambda: self.wine.probe("check", hwnd, 1001).strip() == "0", 5, what="the box cleared")
+        self.wine.probe("click", hwnd, 1)
+        wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog to close")
+        self.wine.reg_delete()
+        window = self.tool_windows()[0]["hwnd"]
+        # What Windows sends at log-off: the query, then the end itself.
+        self.assertEqual(self.wine.probe("send", window, 0x11, 0, 0x80000000).strip(), "1")
+        self.wine.probe("send", window, 0x16, 1, 0x80000000, check=False)
+        self.assertEqual(proc.wait(10), 0)
+        values = self.wine.reg_query()
+        self.assertIsNotNone(values, "the settings key exists after the session ended")
+        self.assertEqual(len(values), 20, sorted(values))
+        self.assertEqual(len([n for n, (t, _) in values.items() if t == "REG_BINARY"]), 14)
+        self.assertEqual(int(values["EnableAnimationIcon"][1], 16), 0, "the change since the start is kept")
+        self.assertEqual(int(values["ThreadInterval"][1], 16), 100)
+        self.assertEqual(int.from_bytes(bytes.fromhex(values["ToolSettingPosX"][1]), "little"), 600)
+
     def test_a_stored_position_pulled_back_and_saved(self):
         self.wine.reg_add("VersionPosX", "REG_BINARY", "8813")  # 5000
         self.wine.reg_add("VersionPosY", "REG_BINARY", "8813")

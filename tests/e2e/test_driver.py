@@ -316,6 +316,24 @@ class SimulatedDriverTests(ToolTestCase):
         self.assertEqual(self.wine.probe("send", window, 0x218, 18, 0).strip(), "1")
         wait_for(lambda: [l for l in after() if re.match(r"^GET dev=2 ok", l)], 10, what="polls again")
 
+    def test_exit_ends_soon_while_the_driver_holds_a_request(self):
+        self.start_driver()
+        proc = self.start()
+        # The driver stops answering in time: every request waits ten seconds.
+        self.control_command("fault 1 slow 10000")
+        self.control_command("fault 2 slow 10000")
+        time.sleep(1.5)
+        self.wine.reg_delete()
+        window = self.tool_windows()[0]["hwnd"]
+        started = time.time()
+        self.wine.probe("post", window, 0x111, 40036, 0)
+        proc.wait(30)
+        elapsed = time.time() - started
+        self.assertLess(elapsed, 5.0, f"Exit took {elapsed:.1f}s")
+        values = self.wine.reg_query()
+        self.assertIsNotNone(values, "the settings were saved first")
+        self.assertEqual(len(values), 20, sorted(values))
+
     def test_icon_follows_the_connections_and_the_ps_button_wait(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
         self.start_driver()
