@@ -7,6 +7,9 @@
 constexpr UINT kTrayCallbackMessage = 0x8001;
 constexpr UINT kTrayIconId = 201;
 constexpr UINT_PTR kTrayRetryTimer = 1;
+// A burst of device-node notices (any USB stick sends several) costs one rediscovery.
+constexpr UINT_PTR kDeviceChangeTimer = 2;
+constexpr UINT kDeviceChangeQuietMs = 400;
 
 inline const wchar_t* W(const Utf16* s) {
     return reinterpret_cast<const wchar_t*>(s);

@@ -69,18 +69,25 @@ LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
     return MsgClose(state, window);
 }
 
+void CloseAndRediscover(ToolState* state) {
+    CloseDevices(state);
+    DiscoverDevices(state);
+}
+
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
+    if (id == kDeviceChangeTimer) {
+        KillTimer(window, kDeviceChangeTimer);
+        // While parked for a sleep the devices stay closed; the resume looks for them.
+        if (!state->pauseRequested)
+            CloseAndRediscover(state);
+        return 0;
+    }
     if (id != kTrayRetryTimer)
         return 0;
     ++state->trayAddRetries;
     if (ReAddTrayIcon(state) || state->trayAddRetries >= 120)
         KillTimer(window, kTrayRetryTimer);
     return 0;
-}
-
-void CloseAndRediscover(ToolState* state) {
-    CloseDevices(state);
-    DiscoverDevices(state);
 }
 
 // A driver reset closes the slot either way; only a failure is reported and rediscovered at once,
@@ -131,10 +138,33 @@ LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
     return TRUE;
 }
 
-LRESULT MsgDeviceChange(ToolState* state, WPARAM event) {
-    if (event == DBT_DEVNODES_CHANGED)
-        CloseAndRediscover(state);
-    return 0;
+DeviceHandle NoticeHandle(LPARAM lParam) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE ||
+        header->dbch_size < sizeof(DEV_BROADCAST_HANDLE))
+        return nullptr;
+    return reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle;
+}
+
+LRESULT MsgDeviceChange(ToolState* state, HWND window, WPARAM event, LPARAM lParam) {
+    switch (event) {
+    case DBT_DEVNODES_CHANGED:
+        // Each notice restarts the timer: the rediscovery runs once the burst is over.
+        SetTimer(window, kDeviceChangeTimer, kDeviceChangeQuietMs, nullptr);
+        return 0;
+    case DBT_DEVICEQUERYREMOVE:
+    case DBT_DEVICEREMOVEPENDING:
+    case DBT_DEVICEREMOVECOMPLETE:
+        // An open handle would veto a driver update or a disable: let go of the device at once.
+        CloseRemovedDevice(state, NoticeHandle(lParam));
+        return TRUE;
+    case DBT_DEVICEQUERYREMOVEFAILED:
+        // The device stays after all: take it back.
+        if (NoticeHandle(lParam) != nullptr)
+            SetTimer(window, kDeviceChangeTimer, kDeviceChangeQuietMs, nullptr);
+        return TRUE;
+    default: return 0;
+    }
 }
 
 LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
@@ -199,7 +229,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_ENDSESSION: return MsgEndSession(state, window, wParam);
     case WM_COMMAND: return MsgCommand(state, window, wParam);
     case WM_POWERBROADCAST: return MsgPowerBroadcast(state, wParam);
-    case WM_DEVICECHANGE: return MsgDeviceChange(state, wParam);
+    case WM_DEVICECHANGE: return MsgDeviceChange(state, window, wParam, lParam);
     case WM_TIMER: return MsgTimer(state, window, wParam);
     case kTrayCallbackMessage: return MsgTrayCallback(state, wParam, lParam);
     default:

@@ -40,5 +40,11 @@ int RestartPresentDevice(PresentDeviceList* list, uint32_t index);
 // 1 when the set was destroyed.
 int ClosePresentDeviceList(PresentDeviceList* list);
 
+// Handle notices: asks the platform to tell `window` before `device` is removed, disabled or
+// updated (DBT_DEVICEQUERYREMOVE), so the tool can let go of it. The watch, or null when there
+// is none; released with UnwatchDeviceRemoval before the device is closed.
+void* WatchDeviceRemoval(void* window, DeviceHandle device);
+void UnwatchDeviceRemoval(void* watch);
+
 // Debugger output (OutputDebugStringW on Windows).
 void TraceDebugText(const Utf16* text);

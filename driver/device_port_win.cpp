@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cfgmgr32.h>
+#include <dbt.h>
 #include <setupapi.h>
 
 #include <cstddef>
@@ -216,6 +217,21 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     BOOL destroyed = SetupDiDestroyDeviceInfoList(list->set);
     delete list;
     return destroyed ? 1 : 0;
+}
+
+void* WatchDeviceRemoval(void* window, DeviceHandle device) {
+    if (window == nullptr || !IsOpenDeviceHandle(device))
+        return nullptr;
+    DEV_BROADCAST_HANDLE filter = {};
+    filter.dbch_size = sizeof filter;
+    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    filter.dbch_handle = Native(device);
+    return RegisterDeviceNotificationW(static_cast<HWND>(window), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void UnwatchDeviceRemoval(void* watch) {
+    if (watch != nullptr)
+        UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(watch));
 }
 
 void TraceDebugText(const Utf16* text) {

@@ -4,6 +4,7 @@
 
 #include "app/ui_port.h"
 #include "driver/device_port.h"
+#include "driver/discovery.h"
 #include "resources/resource.h"
 
 namespace {
@@ -31,9 +32,7 @@ int ResetDriver(DeviceSlot* slot) {
     {
         // Held until the class installer returns, so a poll waits and then finds the slot closed.
         std::lock_guard<std::mutex> hold(slot->lock);
-        if (IsOpenDeviceHandle(slot->handle))
-            CloseHidDevice(slot->handle);
-        slot->handle = nullptr;
+        ReleaseSlotHandle(slot);
 
         PresentDeviceList* list = OpenPresentDeviceList();
         if (list != nullptr) {

@@ -251,6 +251,13 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     return ok;
 }
 
+// The simulator's handle numbers are no system handles: the platform has nothing to watch.
+void* WatchDeviceRemoval(void*, DeviceHandle) {
+    return nullptr;
+}
+
+void UnwatchDeviceRemoval(void*) {}
+
 void TraceDebugText(const Utf16* text) {
     if (text == nullptr)
         return;

@@ -203,6 +203,9 @@ int SimClosePresentList(uint32_t list);
 
 void SimTrace(const std::u16string& text);
 
+// Removal watches the in-process device port holds now (native builds only).
+uint32_t SimDeviceWatchCount();
+
 // Conversions between the ports' UTF-16 and the simulator's 8-bit text (UTF-8).
 std::string SimUtf16ToUtf8(const Utf16* text, size_t maxUnits);
 std::u16string SimUtf8ToUtf16(const std::string& text);

@@ -334,6 +334,23 @@ class SimulatedDriverTests(ToolTestCase):
         self.assertIsNotNone(values, "the settings were saved first")
         self.assertEqual(len(values), 20, sorted(values))
 
+    def test_a_burst_of_device_notices_costs_one_rediscovery(self):
+        self.start_driver()
+        self.start()
+        window = self.tool_windows()[0]["hwnd"]
+        time.sleep(0.5)
+        mark = len(self.log_text().splitlines())
+        # Ten DBT_DEVNODES_CHANGED at once, as a USB hub or headset sends them.
+        self.wine.probe("post", window, 0x219, 7, 0, 10)
+        wait_for(lambda: [l for l in self.log_text().splitlines()[mark:] if l.startswith("LIST hid")], 10,
+                 what="the rediscovery")
+        time.sleep(2.0)
+        after = self.log_text().splitlines()[mark:]
+        self.assertEqual(len([l for l in after if l.startswith("LIST hid")]), 1, "one rediscovery")
+        self.assertEqual(len([l for l in after if re.match(r"^OPEN dev=[12] ", l)]), 2)
+        wait_for(lambda: [l for l in self.log_text().splitlines()[mark:] if re.match(r"^GET dev=2 ok", l)], 10,
+                 what="polls after the rediscovery")
+
     def test_icon_follows_the_connections_and_the_ps_button_wait(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
         self.start_driver()
