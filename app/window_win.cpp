@@ -91,7 +91,8 @@ LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
 }
 
 // A driver reset closes the slot either way; only a failure is reported and rediscovered at once,
-// a success waits for the device-change notice of the restarted device.
+// a success waits for the device-change notice of the restarted device. A device that waits for
+// a system restart was not restarted either: no notice will come for it.
 void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
     if (ResetDriver(slot)) {
         uint32_t n = count->load();
@@ -99,8 +100,10 @@ void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
         }
         return;
     }
-    ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
+    // Found again before the box waits for the user, so the icon does not say "no controller"
+    // all the while.
     CloseAndRediscover(state);
+    ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
 }
 
 // Parks the Monitor thread and closes the devices, so nothing polls a device that sleeps.

@@ -66,8 +66,14 @@ int FillSlot(DeviceSlot* slot, SharedU32* count, void* window, HidDeviceList* li
             slot->removalWatch = WatchDeviceRemoval(window, device);
             std::memcpy(slot->driverInfo, answer, kDriverInfoSize);
             CopyUtf16(slot->devicePath, kDevicePathChars, path);
-            // A failed lookup keeps the old id; the device stays all the same.
-            GetHidParentInstanceId(list, index, slot->parentInstanceId, kInstanceIdChars);
+            // The parent of the element that owns this interface, never of the element at the same
+            // index: a reset must restart this device, not a hub or the Bluetooth radio. A failed
+            // lookup leaves no id, so a reset reports it cannot find the device instead of
+            // restarting the previous device's parent.
+            uint32_t element = 0;
+            if (!GetHidInterfaceElement(list, index, &element) ||
+                !GetHidParentInstanceId(list, element, slot->parentInstanceId, kInstanceIdChars))
+                slot->parentInstanceId[0] = 0;
             count->store(count->load() + 1);
             return 1;
         }

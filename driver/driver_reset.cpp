@@ -49,9 +49,11 @@ int ResetDriver(DeviceSlot* slot) {
                 if (!SameInstanceId(id, slot->parentInstanceId))
                     continue;
                 found = 1;
+                // A restart that waits for the system's leaves the device as it was: no
+                // device-change notice will come, so the caller must rediscover at once.
                 int restarted = RestartPresentDevice(list, index);
                 int closed = ClosePresentDeviceList(list);
-                result = restarted && closed ? 1 : 0;
+                result = restarted == 1 && closed ? 1 : 0;
                 break;
             }
             if (!found)

@@ -54,9 +54,13 @@ EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, si
     return CopyOut(text, path, capacity) ? EnumResult::Found : EnumResult::Skip;
 }
 
-int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity) {
+int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* element) {
+    return list != nullptr ? SimHidListElement(list->id, index, element) : 0;
+}
+
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, size_t capacity) {
     std::string text;
-    if (list == nullptr || !SimHidListParent(list->id, index, &text))
+    if (list == nullptr || !SimHidListParent(list->id, element, &text))
         return 0;
     return CopyOut(text, id, capacity);
 }

@@ -263,6 +263,22 @@ class SimulatedDriverTests(ToolTestCase):
                  20, what="polls of the restarted device")
         self.assertFalse(self.wine.find(title="Error"), "no error box")
 
+    def test_a_reset_that_waits_for_a_system_restart_finds_the_device_again_at_once(self):
+        self.start_driver()
+        self.start()
+        time.sleep(0.5)
+        self.control_command("fault 2 needs-restart")
+        time.sleep(0.5)
+        self.menu_walk("Down", "Down", "Right", "Down", "Down", "Down", "Down", "Return")
+        wait_for(lambda: self.log_lines(r"^RESTART .* needs-restart"), 15, what="the restart request")
+        lines = self.log_text().splitlines()
+        mark = max(i for i, l in enumerate(lines) if "needs-restart" in l)
+        # No device-change notice comes: the tool looks for the device at once and polls it.
+        wait_for(lambda: any(re.match(r"^GET dev=2 ok tag=DS3B", l) for l in self.log_text().splitlines()[mark:]),
+                 10, what="the device found again without a notice")
+        self.assertFalse(self.log_lines(r"^BROADCAST"), "no device-change notice was sent")
+        wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 10, what="the failure reported")
+
     def test_suspend_closes_the_devices_and_resume_finds_them_again(self):
         self.start_driver()
         self.start()

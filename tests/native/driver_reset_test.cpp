@@ -51,6 +51,20 @@ class DriverReset : public SimulatedDriver {
     uint32_t bth = 0;
 };
 
+TEST_F(DriverReset, ARestartThatWaitsForTheSystemIsNoSuccess) {
+    SimUpdateDevice(usb, [](SimDevice& d) { d.faults.needRestart = 1; });
+    EXPECT_EQ(ResetDriver(&state->usbDevices[0]), 0) << "DI_NEEDRESTART: the device did not restart";
+    EXPECT_EQ(Restarts(usb), 0u);
+    EXPECT_EQ(CountLog("RESTART"), 1);
+    EXPECT_TRUE(ShownErrors().empty()) << "the device was found: only the caller reports the failure";
+    EXPECT_EQ(state->usbDevices[0].handle, nullptr);
+    // No device-change notice follows, so the caller's rediscovery finds it again at once.
+    CloseDevices(state.get());
+    EXPECT_EQ(DiscoverDevices(state.get()), 1);
+    EXPECT_EQ(state->usbDeviceCount.load(), 1u);
+    EXPECT_TRUE(IsOpenDeviceHandle(state->usbDevices[0].handle));
+}
+
 TEST_F(DriverReset, RestartsTheRecordedParentAndTracesEachIdUpToIt) {
     std::vector<std::u16string> ids = PresentIds();
     SimDevice d;
