@@ -31,6 +31,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void LoadText(UINT id, wchar_t* out, int capacity);
 
 // Tray icon
+// (Re)loads the seven tray pictures at the small-icon size of the window's monitor and shows
+// the current one at once; the old ones are freed. 0 (nothing changed) when one cannot be loaded.
+int LoadTrayIcons(ToolState* state);
 int AddTrayIcon(ToolState* state);
 // Adds the current record again (failed first add, Explorer restart) without touching the
 // icon state machine.

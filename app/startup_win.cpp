@@ -21,7 +21,10 @@ int RegisterMainClass(ToolState* state) {
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = static_cast<HINSTANCE>(state->instance);
     wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_APPLICATION_LARGE));
-    wc.hIconSm = static_cast<HICON>(state->trayIcons[0]);
+    // Its own copy: the tray pictures are reloaded when the scaling changes.
+    wc.hIconSm = static_cast<HICON>(LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_TRAY_BASE), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                               LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = W(state->className);
@@ -119,6 +122,10 @@ int StartUp(HINSTANCE instance) {
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_WINDOW);
         } else if ((state->monitorThread = CreateThread(nullptr, 0, MonitorThreadEntry, state, 0, nullptr)) ==
                    nullptr) {
+            // The icon went up with the window: none is left behind when the tool ends here.
+            if (state->enableTrayIcon)
+                DeleteTrayIcon(state);
+            DestroyWindow(static_cast<HWND>(state->mainWindow));
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_THREAD);
         } else {
             RunMessageLoop(state);

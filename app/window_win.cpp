@@ -35,6 +35,12 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
     auto* state = static_cast<ToolState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     state->mainWindow = window;
+    // Explorer runs without elevation; UIPI would keep its restart notice from an elevated tool
+    // (Driver Reset needs one), and the icon would not come back.
+    if (state->taskbarCreatedMessage != 0)
+        ChangeWindowMessageFilterEx(window, state->taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+    // The pictures for the monitor this window is on, which may differ from the system's.
+    LoadTrayIcons(state);
     if (state->enableTrayIcon && !AddTrayIcon(state)) {
         // A log-on start can come before the taskbar exists: keep trying for a while.
         state->trayAddRetries = 0;
@@ -235,10 +241,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE: return MsgDeviceChange(state, window, wParam, lParam);
     case WM_TIMER: return MsgTimer(state, window, wParam);
     case kTrayCallbackMessage: return MsgTrayCallback(state, wParam, lParam);
+    // The scaling changed: the tray wants pictures of another size.
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE: LoadTrayIcons(state); return DefWindowProcW(window, message, wParam, lParam);
     default:
-        // Explorer restarted: the notification area has forgotten the icon.
-        if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon)
+        // Explorer restarted, often after a change of scaling: the notification area has forgotten
+        // the icon.
+        if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon) {
+            LoadTrayIcons(state);
             ReAddTrayIcon(state);
+        }
         return DefWindowProcW(window, message, wParam, lParam);
     }
 }

@@ -51,7 +51,8 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 }
 
 int Usage() {
-    Print(L"usage: winprobe windows | text HWND ID | check HWND ID | visible HWND ID | enabled HWND ID |"
+    Print(L"usage: winprobe windows | foreground | text HWND ID | check HWND ID | visible HWND ID | enabled "
+          L"HWND ID |"
           L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] | send HWND MSG "
           L"WPARAM LPARAM");
     return 2;
@@ -65,6 +66,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring cmd = argv[1];
     if (cmd == L"windows") {
         EnumWindows(ListOne, 0);
+        return 0;
+    }
+    if (cmd == L"foreground") {
+        Print(std::to_wstring(
+            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetForegroundWindow()))));
         return 0;
     }
     if (argc < 4)

@@ -10,6 +10,7 @@
 #include <dbt.h>
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
+#include "resources/resource.h"
 
 namespace {
 
@@ -49,6 +50,28 @@ TEST(ProfileMenu, RefusedFilesAreGreyedNamedAndKeepTheirIds) {
     state.profiles = nullptr;
     state.profileAccepted = nullptr;
     state.profileCount = 0;
+}
+
+// Each tray icon carries its own image for each small-icon size from 100 to 200 percent
+// scaling, so the loader never stretches a 16-pixel picture.
+TEST(TrayIcons, EachSmallIconSizeHasItsOwnImage) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    for (int icon = IDI_TRAY_BASE; icon < IDI_TRAY_BASE + kTrayIconCount; ++icon) {
+        HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(icon), MAKEINTRESOURCEW(14)); // RT_GROUP_ICON
+        ASSERT_NE(group, nullptr) << icon;
+        auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
+        ASSERT_NE(directory, nullptr);
+        for (int size : {16, 20, 24, 32}) {
+            const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, 0);
+            HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3)); // RT_ICON
+            ASSERT_NE(image, nullptr) << icon << " " << size;
+            const auto* header =
+                static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+            ASSERT_NE(header, nullptr);
+            EXPECT_EQ(header->biWidth, size) << icon;
+            EXPECT_EQ(header->biHeight, 2 * size) << icon; // picture and mask
+        }
+    }
 }
 
 // The tool's main window procedure with the Tool state given at creation, and no tray icon;
