@@ -11,6 +11,8 @@
 
 #include <dbt.h>
 
+#include <cstddef>
+
 namespace {
 
 ToolState* StateOf(HWND window) {
@@ -149,8 +151,9 @@ LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
 
 DeviceHandle NoticeHandle(LPARAM lParam) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    // The system may send the record without its custom-event tail: only the handle must be there.
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE ||
-        header->dbch_size < sizeof(DEV_BROADCAST_HANDLE))
+        header->dbch_size < offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE))
         return nullptr;
     return reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle;
 }
