@@ -147,7 +147,7 @@ int StartUp(HINSTANCE instance) {
 int MonitorThreadEnded(ToolState* state) {
     HANDLE thread = static_cast<HANDLE>(state->monitorThread);
     // A thread that has just reported its end needs a moment to return.
-    return thread == nullptr || WaitForSingleObject(thread, 500) == WAIT_OBJECT_0 ? 1 : 0;
+    return thread == nullptr || WaitForSingleObject(thread, 200) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
 void ShutDown(ToolState* state) {

@@ -52,9 +52,9 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
 }
 
 // Bounds the stop handshake: a Monitor thread caught in a device call that never returns (a stuck
-// driver) must not keep the tool, or a log-off, waiting. Shut-down then leaves the devices to
-// the process's end.
-constexpr DWORD kMonitorStopMs = 2000;
+// driver) must not keep the tool, or a log-off, waiting. A sound thread stops within one pass and
+// one interval (at most 1000 ms). Shut-down then leaves the devices to the process's end.
+constexpr DWORD kMonitorStopMs = 1500;
 
 LRESULT MsgClose(ToolState* state, HWND window) {
     state->running = 0;

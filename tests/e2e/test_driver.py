@@ -5,6 +5,7 @@ import glob
 import os
 import re
 import struct
+import sys
 import time
 
 import harness
@@ -326,6 +327,7 @@ class SimulatedDriverTests(ToolTestCase):
         time.sleep(2.0)
         used = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
         busiest = max(used.get(t, 0) - before.get(t, 0) for t in used)
+        sys.stderr.write(f"\nbusiest thread while parked: {busiest:.2f} s of processor in 2 s\n")
         self.assertLess(busiest, 0.3, f"a parked Monitor thread uses no processor ({busiest:.2f}s in 2s)")
         self.assertTrue(cpu, "the tool's threads were found")
         self.assertFalse([l for l in after() if l.startswith("GET")], "no poll while asleep")
@@ -345,6 +347,7 @@ class SimulatedDriverTests(ToolTestCase):
         self.wine.probe("post", window, 0x111, 40036, 0)
         proc.wait(30)
         elapsed = time.time() - started
+        sys.stderr.write(f"\nExit with a request held for 10 s ended the tool in {elapsed:.2f} s\n")
         self.assertLess(elapsed, 5.0, f"Exit took {elapsed:.1f}s")
         values = self.wine.reg_query()
         self.assertIsNotNone(values, "the settings were saved first")
