@@ -51,10 +51,9 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 }
 
 int Usage() {
-    Print(L"usage: winprobe windows | foreground | text HWND ID | check HWND ID | visible HWND ID | enabled "
-          L"HWND ID |"
-          L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] | send HWND MSG "
-          L"WPARAM LPARAM");
+    Print(L"usage: winprobe windows | foreground | text HWND ID | check HWND ID | visible HWND ID |"
+          L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
+          L" send HWND MSG WPARAM LPARAM");
     return 2;
 }
 
