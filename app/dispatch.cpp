@@ -7,13 +7,14 @@ CommandDecision DecideCommand(const ToolState* state, uint64_t wParam) {
     const uint32_t id = static_cast<uint32_t>(wParam & 0xFFFF);
     if (id >= IDM_USB_PROFILE_FIRST && id < IDM_USB_PROFILE_FIRST + kProfileIdsPerTransport) {
         const uint32_t i = id - IDM_USB_PROFILE_FIRST;
-        if (i < state->profileCount && state->profiles != nullptr)
+        // A refused file's slot is all zero: sending it would wipe the driver's maps.
+        if (ProfileAccepted(state, i))
             return {CommandAction::ApplyUsbProfile, i};
         return {CommandAction::None, 0};
     }
     if (id >= IDM_BTH_PROFILE_FIRST && id < IDM_BTH_PROFILE_FIRST + kProfileIdsPerTransport) {
         const uint32_t i = id - IDM_BTH_PROFILE_FIRST;
-        if (i < state->profileCount && state->profiles != nullptr)
+        if (ProfileAccepted(state, i))
             return {CommandAction::ApplyBthProfile, i};
         return {CommandAction::None, 0};
     }

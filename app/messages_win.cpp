@@ -13,5 +13,6 @@ void LoadText(UINT id, wchar_t* out, int capacity) {
 void ShowErrorMessage(WindowHandle owner, uint32_t stringId) {
     wchar_t text[256];
     LoadText(stringId, text, 256);
-    MessageBoxW(static_cast<HWND>(owner), text, L"Error", MB_OK);
+    // A tray tool has no window in front: without this the box may open behind other windows.
+    MessageBoxW(static_cast<HWND>(owner), text, L"Error", MB_OK | MB_SETFOREGROUND);
 }

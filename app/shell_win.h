@@ -7,6 +7,9 @@
 constexpr UINT kTrayCallbackMessage = 0x8001;
 constexpr UINT kTrayIconId = 201;
 constexpr UINT_PTR kTrayRetryTimer = 1;
+// A burst of device-node notices (any USB stick sends several) costs one rediscovery.
+constexpr UINT_PTR kDeviceChangeTimer = 2;
+constexpr UINT kDeviceChangeQuietMs = 400;
 
 inline const wchar_t* W(const Utf16* s) {
     return reinterpret_cast<const wchar_t*>(s);
@@ -19,6 +22,8 @@ int StartUp(HINSTANCE instance);
 void InitializeToolState(ToolState* state);
 int IsDebugCommandLine();
 void ShutDown(ToolState* state);
+// 1 when no Monitor thread runs (none was started, or it has returned).
+int MonitorThreadEnded(ToolState* state);
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
@@ -26,6 +31,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 void LoadText(UINT id, wchar_t* out, int capacity);
 
 // Tray icon
+// (Re)loads the seven tray pictures at the small-icon size of the window's monitor and shows
+// the current one at once; the old ones are freed. 0 (nothing changed) when one cannot be loaded.
+int LoadTrayIcons(ToolState* state);
 int AddTrayIcon(ToolState* state);
 // Adds the current record again (failed first add, Explorer restart) without touching the
 // icon state machine.

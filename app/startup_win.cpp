@@ -22,7 +22,10 @@ int RegisterMainClass(ToolState* state) {
     wc.lpfnWndProc = MainWindowProc;
     wc.hInstance = static_cast<HINSTANCE>(state->instance);
     wc.hIcon = LoadIconW(wc.hInstance, MAKEINTRESOURCEW(IDI_APPLICATION_LARGE));
-    wc.hIconSm = static_cast<HICON>(state->trayIcons[0]);
+    // Its own copy: the tray pictures are reloaded when the scaling changes.
+    wc.hIconSm = static_cast<HICON>(LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_TRAY_BASE), IMAGE_ICON,
+                                               GetSystemMetrics(SM_CXSMICON), GetSystemMetrics(SM_CYSMICON),
+                                               LR_SHARED));
     wc.hCursor = LoadCursorW(nullptr, MAKEINTRESOURCEW(32512)); // IDC_ARROW
     wc.hbrBackground = static_cast<HBRUSH>(GetStockObject(WHITE_BRUSH));
     wc.lpszClassName = W(state->className);
@@ -122,15 +125,32 @@ int StartUp(HINSTANCE instance) {
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_WINDOW);
         } else if ((state->monitorThread = CreateThread(nullptr, 0, MonitorThreadEntry, state, 0, nullptr)) ==
                    nullptr) {
+            // The icon went up with the window: none is left behind when the tool ends here.
+            if (state->enableTrayIcon)
+                DeleteTrayIcon(state);
+            DestroyWindow(static_cast<HWND>(state->mainWindow));
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_THREAD);
         } else {
             RunMessageLoop(state);
+        }
+        if (!MonitorThreadEnded(state)) {
+            // The thread is caught in a device call and may hold a slot lock: closing the devices
+            // would wait for it. The settings are saved; the process's end releases the rest.
+            ReleaseMutex(single);
+            CloseHandle(single);
+            ExitProcess(0);
         }
         ShutDown(state);
     }
     ReleaseMutex(single);
     CloseHandle(single);
     return 0;
+}
+
+int MonitorThreadEnded(ToolState* state) {
+    HANDLE thread = static_cast<HANDLE>(state->monitorThread);
+    // A thread that has just reported its end needs a moment to return.
+    return thread == nullptr || WaitForSingleObject(thread, 200) == WAIT_OBJECT_0 ? 1 : 0;
 }
 
 void ShutDown(ToolState* state) {

@@ -42,3 +42,26 @@ int EqualUtf16(const Utf16* a, const Utf16* b) {
     }
     return a[i] == b[i];
 }
+
+namespace {
+
+bool IsHighSurrogate(Utf16 c) {
+    return c >= 0xD800 && c <= 0xDBFF;
+}
+
+} // namespace
+
+int CopyUtf16Whole(Utf16* dest, size_t capacity, const Utf16* src) {
+    const int whole = CopyUtf16(dest, capacity, src);
+    if (!whole)
+        TrimCutSurrogate(dest, capacity);
+    return whole;
+}
+
+void TrimCutSurrogate(Utf16* text, size_t capacity) {
+    if (text == nullptr || capacity == 0)
+        return;
+    const size_t n = Utf16Length(text, capacity);
+    if (n > 0 && n < capacity && IsHighSurrogate(text[n - 1]))
+        text[n - 1] = 0;
+}

@@ -15,3 +15,8 @@ int AppendUtf16(Utf16* dest, size_t capacity, const Utf16* src);
 // Appends ASCII text (formatting output) to a UTF-16 buffer, bounded by capacity.
 int AppendAscii(Utf16* dest, size_t capacity, const char* src);
 int EqualUtf16(const Utf16* a, const Utf16* b);
+// Copies at most capacity-1 units, never ending on the first half of a surrogate pair; returns 1
+// when nothing was cut.
+int CopyUtf16Whole(Utf16* dest, size_t capacity, const Utf16* src);
+// Drops a trailing lone high surrogate, the mark of text cut inside a pair.
+void TrimCutSurrogate(Utf16* text, size_t capacity);

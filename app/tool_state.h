@@ -110,6 +110,11 @@ struct ToolState {
     WindowHandle modelessDialogs[8] = {};
     // Held around every use of batteryLogFile, so a close never meets a write in progress.
     std::mutex batteryLogLock;
+    // One byte per Profile record: 1 when its file was accepted. A refused file keeps its slot
+    // (so the other ids stay put) but must never send its zero setting block.
+    uint8_t* profileAccepted = nullptr;
+    // The session is ending: the settings are saved and the window goes.
+    int32_t sessionEnded = 0;
 };
 
 // Resets every member to zero and sets the documented defaults; must run before any other

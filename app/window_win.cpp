@@ -13,6 +13,8 @@
 
 #include <dbt.h>
 
+#include <cstddef>
+
 namespace {
 
 ToolState* StateOf(HWND window) {
@@ -37,6 +39,12 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
     auto* state = static_cast<ToolState*>(reinterpret_cast<CREATESTRUCTW*>(lParam)->lpCreateParams);
     SetWindowLongPtrW(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(state));
     state->mainWindow = window;
+    // Explorer runs without elevation; UIPI would keep its restart notice from an elevated tool
+    // (Driver Reset needs one), and the icon would not come back.
+    if (state->taskbarCreatedMessage != 0)
+        ChangeWindowMessageFilterEx(window, state->taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+    // The pictures for the monitor this window is on, which may differ from the system's.
+    LoadTrayIcons(state);
     if (state->enableTrayIcon && !AddTrayIcon(state)) {
         // A log-on start can come before the taskbar exists: keep trying for a while.
         state->trayAddRetries = 0;
@@ -45,18 +53,45 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
     return 0;
 }
 
+// Bounds the stop handshake: a Monitor thread caught in a device call that never returns (a stuck
+// driver) must not keep the tool, or a log-off, waiting. A sound thread stops within one pass and
+// one interval (at most 1000 ms). Shut-down then leaves the devices to the process's end.
+constexpr DWORD kMonitorStopMs = 1500;
+
 LRESULT MsgClose(ToolState* state, HWND window) {
     state->running = 0;
     // A parked Monitor thread would never see the cleared flag.
     EventSet(&state->resumeEvent);
-    WaitForMonitor(state, &state->monitorExited, 1, 0);
+    WaitForMonitor(state, &state->monitorExited, 1, kMonitorStopMs);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
     DestroyWindow(window);
     return 0;
 }
 
+// Log-off, restart and update reboots end the process soon after this message, without any
+// Exit: the settings are saved as Exit saves them, then the tool stops as on Exit.
+LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
+    if (!ending || state->sessionEnded)
+        return 0;
+    state->sessionEnded = 1;
+    SaveToolSettings(state);
+    return MsgClose(state, window);
+}
+
+void CloseAndRediscover(ToolState* state) {
+    CloseDevices(state);
+    DiscoverDevices(state);
+}
+
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
+    if (id == kDeviceChangeTimer) {
+        KillTimer(window, kDeviceChangeTimer);
+        // While parked for a sleep the devices stay closed; the resume looks for them.
+        if (!state->pauseRequested)
+            CloseAndRediscover(state);
+        return 0;
+    }
     if (id != kTrayRetryTimer)
         return 0;
     ++state->trayAddRetries;
@@ -65,13 +100,9 @@ LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
     return 0;
 }
 
-void CloseAndRediscover(ToolState* state) {
-    CloseDevices(state);
-    DiscoverDevices(state);
-}
-
 // A driver reset closes the slot either way; only a failure is reported and rediscovered at once,
-// a success waits for the device-change notice of the restarted device.
+// a success waits for the device-change notice of the restarted device. A device that waits for
+// a system restart was not restarted either: no notice will come for it.
 void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
     if (ResetDriver(slot)) {
         uint32_t n = count->load();
@@ -79,37 +110,75 @@ void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
         }
         return;
     }
-    ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
+    // Found again before the box waits for the user, so the icon does not say "no controller"
+    // all the while.
     CloseAndRediscover(state);
+    ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
+}
+
+// Parks the Monitor thread and closes the devices, so nothing polls a device that sleeps.
+void ParkForSuspend(ToolState* state, DWORD limitMs) {
+    state->pauseRequested = 1;
+    // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
+    WaitForMonitor(state, &state->monitorPaused, 1, limitMs);
+    CloseDevices(state);
+}
+
+// No handle opened before the sleep survives it: the devices may have been re-plugged or
+// restarted while the system slept, so they are closed before they are looked for again.
+void ResumeFromSuspend(ToolState* state) {
+    CloseAndRediscover(state);
+    if (!state->pauseRequested)
+        return;
+    state->pauseRequested = 0;
+    EventSet(&state->resumeEvent);
+    // Let the thread leave its park, so that the next suspend waits for a new one.
+    WaitForMonitor(state, &state->monitorPaused, 0, 1000);
 }
 
 LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
     switch (notice) {
-    case PBT_APMQUERYSUSPEND:
-        state->pauseRequested = 1;
-        // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
-        WaitForMonitor(state, &state->monitorPaused, 1, 5000);
-        CloseDevices(state);
-        break;
+    case PBT_APMQUERYSUSPEND: ParkForSuspend(state, 5000); break;
+    // Since Vista the system sends no query: this is the only notice before the sleep, and it
+    // allows about two seconds.
+    case PBT_APMSUSPEND: ParkForSuspend(state, 1500); break;
     case PBT_APMQUERYSUSPENDFAILED:
     case PBT_APMRESUMESUSPEND:
-    case PBT_APMRESUMEAUTOMATIC:
-        DiscoverDevices(state);
-        state->pauseRequested = 0;
-        EventSet(&state->resumeEvent);
-        // Let the thread leave its park, so that the next query-suspend waits for a new one.
-        WaitForMonitor(state, &state->monitorPaused, 0, 1000);
-        break;
+    case PBT_APMRESUMEAUTOMATIC: ResumeFromSuspend(state); break;
     case PBT_APMRESUMECRITICAL: CloseAndRediscover(state); break;
     default: break;
     }
     return TRUE;
 }
 
-LRESULT MsgDeviceChange(ToolState* state, WPARAM event) {
-    if (event == DBT_DEVNODES_CHANGED)
-        CloseAndRediscover(state);
-    return 0;
+DeviceHandle NoticeHandle(LPARAM lParam) {
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    // The system may send the record without its custom-event tail: only the handle must be there.
+    if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE ||
+        header->dbch_size < offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE))
+        return nullptr;
+    return reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle;
+}
+
+LRESULT MsgDeviceChange(ToolState* state, HWND window, WPARAM event, LPARAM lParam) {
+    switch (event) {
+    case DBT_DEVNODES_CHANGED:
+        // Each notice restarts the timer: the rediscovery runs once the burst is over.
+        SetTimer(window, kDeviceChangeTimer, kDeviceChangeQuietMs, nullptr);
+        return 0;
+    case DBT_DEVICEQUERYREMOVE:
+    case DBT_DEVICEREMOVEPENDING:
+    case DBT_DEVICEREMOVECOMPLETE:
+        // An open handle would veto a driver update or a disable: let go of the device at once.
+        CloseRemovedDevice(state, NoticeHandle(lParam));
+        return TRUE;
+    case DBT_DEVICEQUERYREMOVEFAILED:
+        // The device stays after all: take it back.
+        if (NoticeHandle(lParam) != nullptr)
+            SetTimer(window, kDeviceChangeTimer, kDeviceChangeQuietMs, nullptr);
+        return TRUE;
+    default: return 0;
+    }
 }
 
 LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
@@ -195,15 +264,25 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     switch (message) {
     case WM_DESTROY: PostQuitMessage(0); return 0;
     case WM_CLOSE: return MsgClose(state, window);
+    // Saved already here too: a session that ends may not wait for the end-session message.
+    case WM_QUERYENDSESSION: SaveToolSettings(state); return TRUE;
+    case WM_ENDSESSION: return MsgEndSession(state, window, wParam);
     case WM_COMMAND: return MsgCommand(state, window, wParam);
     case WM_POWERBROADCAST: return MsgPowerBroadcast(state, wParam);
-    case WM_DEVICECHANGE: return MsgDeviceChange(state, wParam);
+    case WM_DEVICECHANGE: return MsgDeviceChange(state, window, wParam, lParam);
     case WM_TIMER: return MsgTimer(state, window, wParam);
     case kTrayCallbackMessage: return MsgTrayCallback(state, wParam, lParam);
+    // The scaling changed: the tray wants pictures of another size.
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE: LoadTrayIcons(state); return DefWindowProcW(window, message, wParam, lParam);
     default:
-        // Explorer restarted: the notification area has forgotten the icon.
-        if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon)
+        // Explorer restarted, often after a change of scaling: the notification area has forgotten
+        // the icon.
+        if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon) {
+            LoadTrayIcons(state);
             ReAddTrayIcon(state);
+        }
         return DefWindowProcW(window, message, wParam, lParam);
     }
 }

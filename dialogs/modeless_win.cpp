@@ -28,9 +28,31 @@ int IsModelessDialogMessage(ToolState* state, MSG* message) {
     return 0;
 }
 
-void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLGPROC procedure) {
-    if (*openFlag)
+namespace {
+
+// Ties an open dialog to its place's open flag, so a second command finds the dialog again.
+const wchar_t kOpenFlagProperty[] = L"PadwardenOpenFlag";
+
+// The user asked for a dialog that is open, perhaps behind other windows: show it to them.
+void BringOpenDialogForward(ToolState* state, int32_t* openFlag) {
+    for (WindowHandle slot : state->modelessDialogs) {
+        HWND dialog = static_cast<HWND>(slot);
+        if (dialog == nullptr || GetPropW(dialog, kOpenFlagProperty) != openFlag)
+            continue;
+        if (IsIconic(dialog))
+            ShowWindow(dialog, SW_RESTORE);
+        SetForegroundWindow(dialog);
         return;
+    }
+}
+
+} // namespace
+
+void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLGPROC procedure) {
+    if (*openFlag) {
+        BringOpenDialogForward(state, openFlag);
+        return;
+    }
     HWND dialog = CreateDialogParamW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(resourceId),
                                      nullptr, procedure, reinterpret_cast<LPARAM>(state));
     if (dialog == nullptr) {
@@ -38,6 +60,7 @@ void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLG
         return;
     }
     RegisterModelessDialog(state, dialog);
+    SetPropW(dialog, kOpenFlagProperty, openFlag);
     ShowWindow(dialog, SW_SHOW);
 }
 
@@ -64,5 +87,6 @@ void StoreDialogPlace(HWND dialog, uint16_t* posX, uint16_t* posY) {
 void EndDialogPlace(ToolState* state, HWND dialog, int32_t* openFlag) {
     *openFlag = 0;
     UnregisterModelessDialog(state, dialog);
+    RemovePropW(dialog, kOpenFlagProperty);
     DestroyWindow(dialog);
 }

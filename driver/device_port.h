@@ -17,9 +17,12 @@ HidDeviceList* OpenHidDeviceList();
 // Interface `index`: End when there is none, Skip when its detail cannot be read or its path does
 // not fit `capacity` units (terminator included), else Found with the path.
 EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, size_t capacity);
-// Device instance id of the parent device node of the element at `index` (SetupDiEnumDeviceInfo,
+// The device element that owns interface `index` (the element SetupDiGetDeviceInterfaceDetailW
+// reports): nothing promises that element and interface indexes agree. 0 when it is not known.
+int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* element);
+// Device instance id of the parent device node of element `element` (SetupDiEnumDeviceInfo,
 // CM_Get_Parent, CM_Get_Device_IDW); 0 when any step fails, leaving `id` untouched.
-int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity);
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, size_t capacity);
 void CloseHidDeviceList(HidDeviceList* list);
 
 // Open for read and write, shared read and write; null when the open fails.
@@ -35,10 +38,19 @@ struct PresentDeviceList;
 PresentDeviceList* OpenPresentDeviceList();
 EnumResult GetPresentDeviceInstanceId(PresentDeviceList* list, uint32_t index, Utf16* id, size_t capacity);
 // Installs the DIF_PROPERTYCHANGE record (DICS_PROPCHANGE, DICS_FLAG_CONFIGSPECIFIC, profile 0)
-// and calls the class installer for element `index`; 1 when both calls succeed.
+// and calls the class installer for element `index`; 1 when both calls succeed and the device
+// restarted, kRestartPending when the installer answers DI_NEEDRESTART or DI_NEEDREBOOT (the
+// device did not restart and waits for the system's), 0 on failure.
+constexpr int kRestartPending = 2;
 int RestartPresentDevice(PresentDeviceList* list, uint32_t index);
 // 1 when the set was destroyed.
 int ClosePresentDeviceList(PresentDeviceList* list);
+
+// Handle notices: asks the platform to tell `window` before `device` is removed, disabled or
+// updated (DBT_DEVICEQUERYREMOVE), so the tool can let go of it. The watch, or null when there
+// is none; released with UnwatchDeviceRemoval before the device is closed.
+void* WatchDeviceRemoval(void* window, DeviceHandle device);
+void UnwatchDeviceRemoval(void* watch);
 
 // Debugger output (OutputDebugStringW on Windows).
 void TraceDebugText(const Utf16* text);

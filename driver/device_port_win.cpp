@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <cfgmgr32.h>
+#include <dbt.h>
 #include <setupapi.h>
 
 #include <cstddef>
@@ -102,11 +103,43 @@ EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, si
     return result;
 }
 
-int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity) {
+int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* element) {
+    if (list == nullptr || element == nullptr)
+        return 0;
+    SP_DEVICE_INTERFACE_DATA data = {};
+    data.cbSize = sizeof data;
+    if (!SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data))
+        return 0;
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &size, nullptr);
+    if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
+        return 0;
+    auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::calloc(1, size));
+    if (detail == nullptr)
+        return 0;
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    // The element that owns this interface, as the device installer itself reports it.
+    SP_DEVINFO_DATA owner = {};
+    owner.cbSize = sizeof owner;
+    const BOOL found = SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, size, nullptr, &owner);
+    std::free(detail);
+    if (!found)
+        return 0;
+    SP_DEVINFO_DATA info;
+    for (uint32_t i = 0; i != UINT32_MAX && DeviceInfoAt(list->set, i, &info); ++i) {
+        if (info.DevInst == owner.DevInst) {
+            *element = i;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, size_t capacity) {
     if (list == nullptr || id == nullptr)
         return 0;
     SP_DEVINFO_DATA info;
-    if (!DeviceInfoAt(list->set, index, &info))
+    if (!DeviceInfoAt(list->set, element, &info))
         return 0;
     DEVINST parent = 0;
     if (CM_Get_Parent(&parent, info.DevInst, 0) != CR_SUCCESS)
@@ -207,7 +240,15 @@ int RestartPresentDevice(PresentDeviceList* list, uint32_t index) {
     params.HwProfile = 0;
     if (!SetupDiSetClassInstallParamsW(list->set, &info, &params.ClassInstallHeader, sizeof params))
         return 0;
-    return SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, list->set, &info) ? 1 : 0;
+    if (!SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, list->set, &info))
+        return 0;
+    // The installer may leave the device as it was and ask for a system restart instead.
+    SP_DEVINSTALL_PARAMS_W install = {};
+    install.cbSize = sizeof install;
+    if (SetupDiGetDeviceInstallParamsW(list->set, &info, &install) &&
+        (install.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0)
+        return kRestartPending;
+    return 1;
 }
 
 int ClosePresentDeviceList(PresentDeviceList* list) {
@@ -216,6 +257,21 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     BOOL destroyed = SetupDiDestroyDeviceInfoList(list->set);
     delete list;
     return destroyed ? 1 : 0;
+}
+
+void* WatchDeviceRemoval(void* window, DeviceHandle device) {
+    if (window == nullptr || !IsOpenDeviceHandle(device))
+        return nullptr;
+    DEV_BROADCAST_HANDLE filter = {};
+    filter.dbch_size = sizeof filter;
+    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    filter.dbch_handle = Native(device);
+    return RegisterDeviceNotificationW(static_cast<HWND>(window), &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+}
+
+void UnwatchDeviceRemoval(void* watch) {
+    if (watch != nullptr)
+        UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(watch));
 }
 
 void TraceDebugText(const Utf16* text) {

@@ -26,4 +26,9 @@ struct DeviceSlot {
     // Interface path the open handle came from, so that a later discovery leaves this device
     // alone instead of opening it a second time behind the lock's back.
     Utf16 devicePath[kDevicePathChars] = {};
+    // The removal notice registered for `handle`, null when none.
+    void* removalWatch = nullptr;
 };
+
+// Stops the slot's removal notice and closes its handle; the caller holds the slot's lock.
+void ReleaseSlotHandle(DeviceSlot* slot);

@@ -57,16 +57,23 @@ int ReadCandidateAnswer(ToolState* state, const Utf16* path, DeviceHandle device
 }
 
 // Places the device in `slot` unless the transport already has one. Takes ownership of `device`.
-int FillSlot(DeviceSlot* slot, SharedU32* count, HidDeviceList* list, uint32_t index, const Utf16* path,
-             DeviceHandle device, const uint8_t* answer) {
+int FillSlot(DeviceSlot* slot, SharedU32* count, void* window, HidDeviceList* list, uint32_t index,
+             const Utf16* path, DeviceHandle device, const uint8_t* answer) {
     {
         std::lock_guard<std::mutex> hold(slot->lock);
         if (count->load() == 0 && slot->handle == nullptr) {
             slot->handle = device;
+            slot->removalWatch = WatchDeviceRemoval(window, device);
             std::memcpy(slot->driverInfo, answer, kDriverInfoSize);
             CopyUtf16(slot->devicePath, kDevicePathChars, path);
-            // A failed lookup keeps the old id; the device stays all the same.
-            GetHidParentInstanceId(list, index, slot->parentInstanceId, kInstanceIdChars);
+            // The parent of the element that owns this interface, never of the element at the same
+            // index: a reset must restart this device, not a hub or the Bluetooth radio. A failed
+            // lookup leaves no id, so a reset reports it cannot find the device instead of
+            // restarting the previous device's parent.
+            uint32_t element = 0;
+            if (!GetHidInterfaceElement(list, index, &element) ||
+                !GetHidParentInstanceId(list, element, slot->parentInstanceId, kInstanceIdChars))
+                slot->parentInstanceId[0] = 0;
             count->store(count->load() + 1);
             return 1;
         }
@@ -86,9 +93,11 @@ int TryCandidate(ToolState* state, HidDeviceList* list, uint32_t index, const Ut
     }
     switch (ClassifyDeviceTag(answer)) {
     case TagKind::Usb:
-        return FillSlot(&state->usbDevices[0], &state->usbDeviceCount, list, index, path, device, answer);
+        return FillSlot(&state->usbDevices[0], &state->usbDeviceCount, state->mainWindow, list, index, path,
+                        device, answer);
     case TagKind::Bluetooth:
-        return FillSlot(&state->bthDevices[0], &state->bthDeviceCount, list, index, path, device, answer);
+        return FillSlot(&state->bthDevices[0], &state->bthDeviceCount, state->mainWindow, list, index, path,
+                        device, answer);
     default: CloseHidDevice(device); return 0;
     }
 }
@@ -96,9 +105,7 @@ int TryCandidate(ToolState* state, HidDeviceList* list, uint32_t index, const Ut
 void CloseTransport(DeviceSlot* slots, size_t slotCount, SharedU32* count) {
     for (size_t i = 0; i < slotCount; ++i) {
         std::lock_guard<std::mutex> hold(slots[i].lock);
-        if (IsOpenDeviceHandle(slots[i].handle))
-            CloseHidDevice(slots[i].handle);
-        slots[i].handle = nullptr;
+        ReleaseSlotHandle(&slots[i]);
         // Lowered under the lock, so a discovery on the other thread never sees an empty slot
         // with a count of 1, nor leaves a filled slot behind with a count of 0.
         count->store(0);
@@ -106,6 +113,15 @@ void CloseTransport(DeviceSlot* slots, size_t slotCount, SharedU32* count) {
 }
 
 } // namespace
+
+void ReleaseSlotHandle(DeviceSlot* slot) {
+    if (slot->removalWatch != nullptr)
+        UnwatchDeviceRemoval(slot->removalWatch);
+    slot->removalWatch = nullptr;
+    if (IsOpenDeviceHandle(slot->handle))
+        CloseHidDevice(slot->handle);
+    slot->handle = nullptr;
+}
 
 int DiscoverDevices(ToolState* state) {
     if (state == nullptr)
@@ -138,4 +154,23 @@ int CloseDevices(ToolState* state) {
     CloseTransport(state->usbDevices, std::size(state->usbDevices), &state->usbDeviceCount);
     CloseTransport(state->bthDevices, std::size(state->bthDevices), &state->bthDeviceCount);
     return 1;
+}
+
+int CloseRemovedDevice(ToolState* state, DeviceHandle device) {
+    if (state == nullptr || !IsOpenDeviceHandle(device))
+        return 0;
+    struct Transport {
+        DeviceSlot* slot;
+        SharedU32* count;
+    } transports[] = {{&state->usbDevices[0], &state->usbDeviceCount},
+                      {&state->bthDevices[0], &state->bthDeviceCount}};
+    for (const Transport& t : transports) {
+        std::lock_guard<std::mutex> hold(t.slot->lock);
+        if (t.slot->handle != device)
+            continue;
+        ReleaseSlotHandle(t.slot);
+        t.count->store(0);
+        return 1;
+    }
+    return 0;
 }

@@ -9,3 +9,6 @@
 int DiscoverDevices(ToolState* state);
 // Closes every open slot and sets both counts to 0. Always 1.
 int CloseDevices(ToolState* state);
+// The platform is about to remove, disable or update the device behind `device`: the slot that
+// holds it lets go, so the tool's handle never vetoes the change. 1 when a slot held it.
+int CloseRemovedDevice(ToolState* state, DeviceHandle device);

@@ -4,6 +4,7 @@
 
 #include "app/ui_port.h"
 #include "driver/device_port.h"
+#include "driver/discovery.h"
 #include "resources/resource.h"
 
 namespace {
@@ -31,9 +32,7 @@ int ResetDriver(DeviceSlot* slot) {
     {
         // Held until the class installer returns, so a poll waits and then finds the slot closed.
         std::lock_guard<std::mutex> hold(slot->lock);
-        if (IsOpenDeviceHandle(slot->handle))
-            CloseHidDevice(slot->handle);
-        slot->handle = nullptr;
+        ReleaseSlotHandle(slot);
 
         PresentDeviceList* list = OpenPresentDeviceList();
         if (list != nullptr) {
@@ -50,9 +49,11 @@ int ResetDriver(DeviceSlot* slot) {
                 if (!SameInstanceId(id, slot->parentInstanceId))
                     continue;
                 found = 1;
+                // A restart that waits for the system's leaves the device as it was: no
+                // device-change notice will come, so the caller must rediscover at once.
                 int restarted = RestartPresentDevice(list, index);
                 int closed = ClosePresentDeviceList(list);
-                result = restarted && closed ? 1 : 0;
+                result = restarted == 1 && closed ? 1 : 0;
                 break;
             }
             if (!found)

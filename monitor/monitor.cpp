@@ -180,11 +180,18 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
 void PauseCheck(ToolState* state) {
     if (!state->pauseRequested)
         return;
+    // A second resume notice (Windows sends an automatic one and, with user input, another)
+    // leaves the event set; cleared first, the wait below really sleeps instead of spinning.
+    EventReset(&state->resumeEvent);
     state->monitorPaused = 1;
     // The flag, not the event, decides: a resume notice that left the event set cannot let a later
     // suspend pass by, and a close releases the thread.
-    while (state->pauseRequested && state->running)
+    while (state->pauseRequested && state->running) {
         EventWait(&state->resumeEvent, std::chrono::milliseconds(100));
+        // Woken while the pause still stands: a stale set, not the resume; sleep again.
+        if (state->pauseRequested && state->running)
+            EventReset(&state->resumeEvent);
+    }
     EventReset(&state->resumeEvent);
     state->monitorPaused = 0;
 }

@@ -60,6 +60,61 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
 
 } // namespace
 
+namespace {
+
+typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
+typedef int(WINAPI* GetSystemMetricsForDpiProc)(int, UINT);
+
+// The small-icon size for the monitor the window is on (Windows 10 and later), else the
+// system's.
+int SmallIconSize(HWND window) {
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    auto dpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
+        reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForWindow")));
+    auto metricsForDpi = reinterpret_cast<GetSystemMetricsForDpiProc>(
+        reinterpret_cast<void*>(GetProcAddress(user, "GetSystemMetricsForDpi")));
+    if (window != nullptr && dpiForWindow != nullptr && metricsForDpi != nullptr) {
+        const UINT dpi = dpiForWindow(window);
+        const int size = dpi != 0 ? metricsForDpi(SM_CXSMICON, dpi) : 0;
+        if (size > 0)
+            return size;
+    }
+    return GetSystemMetrics(SM_CXSMICON);
+}
+
+} // namespace
+
+int LoadTrayIcons(ToolState* state) {
+    const int size = SmallIconSize(static_cast<HWND>(state->mainWindow));
+    IconHandle fresh[kTrayIconCount] = {};
+    for (int i = 0; i < kTrayIconCount; ++i) {
+        // Each icon holds 16, 20, 24 and 32 pixel images: the loader takes the one that fits.
+        fresh[i] = LoadImageW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDI_TRAY_BASE + i),
+                              IMAGE_ICON, size, size, 0);
+        if (fresh[i] == nullptr) {
+            for (int k = 0; k < i; ++k)
+                DestroyIcon(static_cast<HICON>(fresh[k]));
+            return 0;
+        }
+    }
+    IconHandle old[kTrayIconCount];
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        for (int i = 0; i < kTrayIconCount; ++i) {
+            old[i] = state->trayIcons[i];
+            state->trayIcons[i] = fresh[i];
+        }
+        if (state->trayIconShown) {
+            SelectTrayIcon(state);
+            Shell_NotifyIconW(NIM_MODIFY, Record(state));
+        }
+    }
+    for (IconHandle icon : old)
+        if (icon != nullptr)
+            DestroyIcon(static_cast<HICON>(icon));
+    return 1;
+}
+
 int AddTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return 0;
@@ -117,12 +172,15 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
     for (uint32_t i = 0; i < count; ++i) {
         MENUITEMINFOW info = {};
         info.cbSize = sizeof info;
-        info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE;
+        info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE | MIIM_STATE;
         info.fType = MFT_STRING;
         info.wID = ProfileCommandId(transport, i);
-        wchar_t title[32];
-        lstrcpynW(title, W(state->profiles[i].Title), 32);
-        info.dwTypeData = title;
+        // A refused file keeps its place, greyed, so the other profiles keep their ids.
+        info.fState = ProfileAccepted(state, i) ? 0 : MFS_GRAYED;
+        Utf16 title[kProfileTitleChars];
+        if (!ProfileMenuText(state, i, title, kProfileTitleChars))
+            LoadText(IDS_PROFILE_UNREADABLE, W(title), kProfileTitleChars);
+        info.dwTypeData = W(title);
         InsertMenuItemW(menu, i, TRUE, &info);
     }
     return menu;

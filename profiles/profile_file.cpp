@@ -46,6 +46,8 @@ int LoadProfileFileWith(const ProfileReader* reader, const Utf16* path, ProfileR
     reader->readText(u"HEADER", u"Title", u"Untitled", title, kProfileTitleChars, path);
     reader->readText(u"HEADER", u"IniFileVersion", u"ERROR", version, 6, path);
     title[kProfileTitleChars - 1] = 0;
+    // The reader cuts a long title at 31 units, which may fall inside a surrogate pair.
+    TrimCutSurrogate(title, kProfileTitleChars);
     version[5] = 0;
     // The 6-unit buffer keeps five characters, so any version text that begins with ERROR is
     // refused, and so is a file without the key.

@@ -128,11 +128,12 @@ int LoadProfileLibrary(ToolState* state) {
     EndProfileScan(scan);
 
     auto* records = static_cast<ProfileRecord*>(std::calloc(count, sizeof(ProfileRecord)));
-    if (records == nullptr)
-        return 0;
-    scan = BeginProfileScan(pattern, name, kProfilePathChars);
-    if (scan == nullptr) {
+    auto* acceptedFiles = static_cast<uint8_t*>(std::calloc(count, 1));
+    if (records != nullptr && acceptedFiles != nullptr)
+        scan = BeginProfileScan(pattern, name, kProfilePathChars);
+    if (records == nullptr || acceptedFiles == nullptr || scan == nullptr) {
         std::free(records);
+        std::free(acceptedFiles);
         return 0;
     }
     // The folder may change between the passes: slots stay within the first count, and a slot
@@ -143,14 +144,17 @@ int LoadProfileLibrary(ToolState* state) {
         Utf16 path[kProfilePathChars];
         if (name[0] != 0 && JoinProfilePath(path, kProfilePathChars, drive, directory, name, nullptr) &&
             LoadProfileFile(path, &records[i])) {
-            CopyUtf16(records[i].FileName, kProfileFileNameChars, name);
+            acceptedFiles[i] = 1;
             accepted = 1;
         }
+        // A refused file keeps its name too, so its greyed menu item says which file it is.
+        CopyUtf16(records[i].FileName, kProfileFileNameChars, name);
         ++i;
     } while (i < count && NextProfileScan(scan, name, kProfilePathChars));
     EndProfileScan(scan);
 
     state->profiles = records;
+    state->profileAccepted = acceptedFiles;
     state->profileCount = count;
     return accepted;
 }
@@ -159,6 +163,31 @@ void FreeProfileLibrary(ToolState* state) {
     if (state == nullptr)
         return;
     std::free(state->profiles);
+    std::free(state->profileAccepted);
     state->profiles = nullptr;
+    state->profileAccepted = nullptr;
     state->profileCount = 0;
+}
+
+int ProfileAccepted(const ToolState* state, uint32_t index) {
+    return state != nullptr && state->profiles != nullptr && state->profileAccepted != nullptr &&
+                   index < state->profileCount && state->profileAccepted[index] != 0
+               ? 1
+               : 0;
+}
+
+int ProfileMenuText(const ToolState* state, uint32_t index, Utf16* out, size_t capacity) {
+    if (out == nullptr || capacity == 0)
+        return 0;
+    out[0] = 0;
+    if (state == nullptr || state->profiles == nullptr || index >= state->profileCount)
+        return 0;
+    const ProfileRecord& record = state->profiles[index];
+    const size_t limit = capacity < kProfileTitleChars ? capacity : kProfileTitleChars;
+    // An empty item cannot be told from its neighbours: a profile without a title shows its name.
+    if (ProfileAccepted(state, index) && record.Title[0] != 0)
+        CopyUtf16Whole(out, limit, record.Title);
+    else
+        CopyUtf16Whole(out, limit, record.FileName);
+    return out[0] != 0 ? 1 : 0;
 }

@@ -36,6 +36,12 @@ int JoinProfilePath(Utf16* out, size_t capacity, const Utf16* drive, const Utf16
 int LoadProfileLibrary(ToolState* state);
 // Releases the array: profiles null, profileCount 0.
 void FreeProfileLibrary(ToolState* state);
+// 1 when record `index` came from an accepted file, so that its setting block may be sent.
+int ProfileAccepted(const ToolState* state, uint32_t index);
+// Menu text of record `index`: the title, or for a refused file its name, cut to the 31 units a
+// title holds without splitting a surrogate pair. 0 (with `out` empty) when there is no text to
+// show, so the caller shows its "unreadable" text instead.
+int ProfileMenuText(const ToolState* state, uint32_t index, Utf16* out, size_t capacity);
 
 // --- Port: the registry value and the directory scan (profile_library_win.cpp; natively
 // profile_library_native.cpp).

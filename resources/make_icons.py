@@ -14,9 +14,11 @@ A map is plain text:
     ....kkkk....
     ...
 
-Every .ico written holds exactly one palette-based image (4 or 8 bits per
-pixel) with its AND mask, so that the tray shows the same picture on every
-system instead of picking among sizes.
+Every image is palette-based (4 or 8 bits per pixel) with its AND mask. A
+16 x 16 map (the tray pictures) is also drawn at 20, 24 and 32 pixels, pixel
+for pixel without blending, so that the tray stays sharp at 125 to 200 percent
+scaling; the tool picks the size from the system metrics. Larger maps give
+one image.
 """
 
 import os
@@ -92,7 +94,15 @@ def row_stride(width, bits):
     return ((width * bits + 31) // 32) * 4
 
 
-def encode_ico(width, height, bpp, colours, solid, pixels):
+TRAY_SIZES = (16, 20, 24, 32)
+
+
+def scaled(pixels, width, height, size):
+    """The map drawn at size x size by nearest neighbour: every pixel stays one colour."""
+    return ["".join(pixels[y * height // size][x * width // size] for x in range(size)) for y in range(size)]
+
+
+def encode_image(width, height, bpp, colours, solid, pixels):
     palette = [(0, 0, 0)] + [colours[c] for c in solid]
     palette += [(0, 0, 0)] * ((1 << bpp) - len(palette))
     index = {c: i + 1 for i, c in enumerate(solid)}
@@ -120,20 +130,24 @@ def encode_ico(width, height, bpp, colours, solid, pixels):
     header = struct.pack(
         "<IiiHHIIiiII", 40, width, height * 2, 1, bpp, 0, len(xor_data) + len(and_data), 0, 0, 0, 0
     )
-    image = header + b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette) + xor_data + and_data
-    directory = struct.pack("<HHH", 0, 1, 1)
-    entry = struct.pack(
-        "<BBBBHHII",
-        width % 256,
-        height % 256,
-        (1 << bpp) if bpp < 8 else 0,
-        0,
-        1,
-        bpp,
-        len(image),
-        len(directory) + 16,
-    )
-    return directory + entry + image
+    return header + b"".join(struct.pack("<BBBB", b, g, r, 0) for r, g, b in palette) + xor_data + and_data
+
+
+def encode_ico(width, height, bpp, colours, solid, pixels):
+    if (width, height) == (16, 16):
+        images = [(size, encode_image(size, size, bpp, colours, solid, scaled(pixels, width, height, size)))
+                  for size in TRAY_SIZES]
+    else:
+        images = [(width, encode_image(width, height, bpp, colours, solid, pixels))]
+    directory = struct.pack("<HHH", 0, 1, len(images))
+    entries = b""
+    offset = len(directory) + 16 * len(images)
+    for size, image in images:
+        h = size if len(images) > 1 else height
+        entries += struct.pack("<BBBBHHII", size % 256, h % 256, (1 << bpp) if bpp < 8 else 0, 0, 1, bpp,
+                               len(image), offset)
+        offset += len(image)
+    return directory + entries + b"".join(image for _, image in images)
 
 
 def main(argv):

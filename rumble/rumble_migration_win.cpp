@@ -58,9 +58,9 @@ void RunRumbleMigrationCommand(ToolState* state) {
     HWND owner = static_cast<HWND>(state->mainWindow);
     wchar_t text[256];
     LoadText(IDS_ASK_MIGRATION, text, 256);
-    if (MessageBoxW(owner, text, W(state->caption), MB_OKCANCEL) != IDOK)
+    if (MessageBoxW(owner, text, W(state->caption), MB_OKCANCEL | MB_SETFOREGROUND) != IDOK)
         return;
     const int done = MigrateRumbleSettings();
     LoadText(done ? IDS_DONE : IDS_MIGRATION_FAILED, text, 256);
-    MessageBoxW(owner, text, W(state->caption), MB_OK);
+    MessageBoxW(owner, text, W(state->caption), MB_OK | MB_SETFOREGROUND);
 }

@@ -179,9 +179,18 @@ EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, si
                            : EnumResult::End;
 }
 
-int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity) {
+int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* element) {
     SimPipeMessage& answer = Scratch(1);
-    if (list == nullptr || !Call(NewRequest(SimPipeOp::GetHidParent, list->id, index), &answer) ||
+    if (list == nullptr || element == nullptr ||
+        !Call(NewRequest(SimPipeOp::GetHidElement, list->id, index), &answer) || answer.code != 1)
+        return 0;
+    *element = answer.a;
+    return 1;
+}
+
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, size_t capacity) {
+    SimPipeMessage& answer = Scratch(1);
+    if (list == nullptr || !Call(NewRequest(SimPipeOp::GetHidParent, list->id, element), &answer) ||
         answer.code != 1)
         return 0;
     return CopyText(answer, id, capacity);
@@ -240,7 +249,12 @@ EnumResult GetPresentDeviceInstanceId(PresentDeviceList* list, uint32_t index, U
 }
 
 int RestartPresentDevice(PresentDeviceList* list, uint32_t index) {
-    return list != nullptr && Simple(SimPipeOp::RestartPresent, list->id, index);
+    SimPipeMessage& answer = Scratch(1);
+    if (list == nullptr || !Call(NewRequest(SimPipeOp::RestartPresent, list->id, index), &answer))
+        return 0;
+    return answer.code == 1 || answer.code == static_cast<uint32_t>(kRestartPending)
+               ? static_cast<int>(answer.code)
+               : 0;
 }
 
 int ClosePresentDeviceList(PresentDeviceList* list) {
@@ -250,6 +264,13 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     delete list;
     return ok;
 }
+
+// The simulator's handle numbers are no system handles: the platform has nothing to watch.
+void* WatchDeviceRemoval(void*, DeviceHandle) {
+    return nullptr;
+}
+
+void UnwatchDeviceRemoval(void*) {}
 
 void TraceDebugText(const Utf16* text) {
     if (text == nullptr)

@@ -2,6 +2,8 @@
 // the simulator's handle number; the simulator knows its device and generation, so a handle
 // opened before a restart or a removal stays dead.
 #ifndef _WIN32
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "driver/device_port.h"
@@ -52,9 +54,13 @@ EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, si
     return CopyOut(text, path, capacity) ? EnumResult::Found : EnumResult::Skip;
 }
 
-int GetHidParentInstanceId(HidDeviceList* list, uint32_t index, Utf16* id, size_t capacity) {
+int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* element) {
+    return list != nullptr ? SimHidListElement(list->id, index, element) : 0;
+}
+
+int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, size_t capacity) {
     std::string text;
-    if (list == nullptr || !SimHidListParent(list->id, index, &text))
+    if (list == nullptr || !SimHidListParent(list->id, element, &text))
         return 0;
     return CopyOut(text, id, capacity);
 }
@@ -115,6 +121,43 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     int ok = SimClosePresentList(list->id);
     delete list;
     return ok;
+}
+
+namespace {
+
+struct WatchBook {
+    std::mutex lock;
+    std::set<uintptr_t> live;
+    uintptr_t next = 1;
+};
+
+WatchBook& Watches() {
+    static WatchBook book;
+    return book;
+}
+
+} // namespace
+
+void* WatchDeviceRemoval(void* window, DeviceHandle device) {
+    if (window == nullptr || device == nullptr)
+        return nullptr;
+    WatchBook& book = Watches();
+    std::lock_guard<std::mutex> hold(book.lock);
+    const uintptr_t id = book.next++;
+    book.live.insert(id);
+    return reinterpret_cast<void*>(id);
+}
+
+void UnwatchDeviceRemoval(void* watch) {
+    WatchBook& book = Watches();
+    std::lock_guard<std::mutex> hold(book.lock);
+    book.live.erase(reinterpret_cast<uintptr_t>(watch));
+}
+
+uint32_t SimDeviceWatchCount() {
+    WatchBook& book = Watches();
+    std::lock_guard<std::mutex> hold(book.lock);
+    return static_cast<uint32_t>(book.live.size());
 }
 
 void TraceDebugText(const Utf16* text) {

@@ -58,6 +58,9 @@ struct Simulator {
     uint32_t setVersion = 0;
     uint32_t badCloses = 0;
     int32_t hidListFails = 0;
+    // The device installer keeps its elements in an order of its own: reversed, element i is the
+    // one behind interface n-1-i.
+    int32_t elementsReversed = 0;
     int32_t presentListFails = 0;
     uint32_t restartDelayMs = 0;
     std::deque<std::string> log;
@@ -554,6 +557,7 @@ void SimReset() {
     ++s.setVersion; // handle and list numbers go on counting: a stale handle never names a new one
     s.badCloses = 0;
     s.hidListFails = 0;
+    s.elementsReversed = 0;
     s.presentListFails = 0;
     s.restartDelayMs = 0;
     s.log.clear();
@@ -774,13 +778,31 @@ EnumResult SimHidListPath(uint32_t list, uint32_t index, std::string* path) {
     return EnumResult::Found;
 }
 
-int SimHidListParent(uint32_t list, uint32_t index, std::string* instanceId) {
+void SimSetElementOrder(int reversed) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(s.lock);
+    s.elementsReversed = reversed ? 1 : 0;
+}
+
+int SimHidListElement(uint32_t list, uint32_t index, uint32_t* element) {
     Simulator& s = Sim();
     std::lock_guard<std::mutex> hold(s.lock);
     auto l = s.hidLists.find(list);
-    if (l == s.hidLists.end() || index >= l->second.size() || instanceId == nullptr)
+    if (l == s.hidLists.end() || index >= l->second.size() || element == nullptr)
         return 0;
-    const HidListEntry& e = l->second[index];
+    const uint32_t n = static_cast<uint32_t>(l->second.size());
+    *element = s.elementsReversed ? n - 1 - index : index;
+    return 1;
+}
+
+int SimHidListParent(uint32_t list, uint32_t element, std::string* instanceId) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(s.lock);
+    auto l = s.hidLists.find(list);
+    if (l == s.hidLists.end() || element >= l->second.size() || instanceId == nullptr)
+        return 0;
+    const uint32_t n = static_cast<uint32_t>(l->second.size());
+    const HidListEntry& e = l->second[s.elementsReversed ? n - 1 - element : element];
     SimDevice* d = FindDevice(s, e.deviceId);
     if (d == nullptr || !d->present || d->faults.noParent)
         return 0;
@@ -986,6 +1008,10 @@ int SimRestartPresent(uint32_t list, uint32_t index) {
     for (SimDevice& d : s.devices) {
         if (d.parentInstanceId != id && d.hidInstanceId != id)
             continue;
+        if (d.present && d.faults.needRestart) {
+            Log(s, Format("RESTART id=%s dev=%u needs-restart", id.c_str(), d.id));
+            return kRestartPending;
+        }
         int ok = RestartLocked(s, d);
         Log(s, Format("RESTART id=%s dev=%u %s", id.c_str(), d.id, ok ? "ok" : "failed"));
         return ok;

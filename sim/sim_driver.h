@@ -90,6 +90,7 @@ struct SimFaults {
     int32_t failRestart = 0; // restarting this device's node fails (class installer error)
     int32_t noParent = 0;    // the parent lookup of this device's interface fails
     int32_t noCaps = 0;      // the usage (preparsed data / caps) cannot be read
+    int32_t needRestart = 0; // the class installer succeeds but asks for a system restart instead
 
     // SetDriverSettings writes (profiles, auto-fire) fail; every other write passes.
     int32_t failSettings = 0;
@@ -154,6 +155,8 @@ int SimGetDevice(uint32_t id, SimDevice* out);
 // (id, kind, generation and present are restored afterwards). 0 when there is no such device.
 int SimUpdateDevice(uint32_t id, const std::function<void(SimDevice&)>& edit);
 int SimSetFaults(uint32_t id, const SimFaults& faults);
+// Lists the device elements in the reverse order of their interfaces (0: the same order).
+void SimSetElementOrder(int reversed);
 // Make OpenHidDeviceList / OpenPresentDeviceList fail.
 void SimSetListFaults(int hidListFails, int presentListFails);
 // How long a restarted node stays away: 0 = gone and back within the restart call.
@@ -202,7 +205,9 @@ uint32_t SimChecksum(const uint8_t* request);
 
 uint32_t SimOpenHidList(); // 0 when the list cannot be built
 EnumResult SimHidListPath(uint32_t list, uint32_t index, std::string* path);
-int SimHidListParent(uint32_t list, uint32_t index, std::string* instanceId);
+// The device element that owns interface `index`, and the parent of element `element`.
+int SimHidListElement(uint32_t list, uint32_t index, uint32_t* element);
+int SimHidListParent(uint32_t list, uint32_t element, std::string* instanceId);
 int SimCloseHidList(uint32_t list);
 
 uint32_t SimOpenDevice(const std::string& path); // 0 when no present device has the path
@@ -213,10 +218,14 @@ int SimCloseDevice(uint32_t handle);
 
 uint32_t SimOpenPresentList(); // 0 when the list cannot be built
 EnumResult SimPresentListId(uint32_t list, uint32_t index, std::string* instanceId);
+// 1 restarted, 0 failed, kRestartPending when the node waits for a system restart.
 int SimRestartPresent(uint32_t list, uint32_t index);
 int SimClosePresentList(uint32_t list);
 
 void SimTrace(const std::u16string& text);
+
+// Removal watches the in-process device port holds now (native builds only).
+uint32_t SimDeviceWatchCount();
 
 // Conversions between the ports' UTF-16 and the simulator's 8-bit text (UTF-8).
 std::string SimUtf16ToUtf8(const Utf16* text, size_t maxUnits);

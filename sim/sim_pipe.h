@@ -41,6 +41,7 @@ enum class SimPipeOp : uint32_t {
     RestartPresent,   // a = list, b = index
     ClosePresentList, // a = list
     Trace,            // payload = text
+    GetHidElement,    // a = list, b = interface index; answer a = the element that owns it
 };
 
 struct SimPipeMessage {

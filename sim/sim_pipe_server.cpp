@@ -80,5 +80,8 @@ void ServeSimRequest(const SimPipeMessage& request, SimPipeMessage* answer) {
         SimTrace(GetSimText(request));
         answer->code = 1;
         break;
+    case SimPipeOp::GetHidElement:
+        answer->code = static_cast<uint32_t>(SimHidListElement(request.a, request.b, &answer->a));
+        break;
     }
 }

@@ -11,8 +11,9 @@
 //         | btsp-commands OFFSET BYTE... | btsp-features OFFSET BYTE...
 //         | answer info|btsp|draw WITH     (WITH: info|btsp|draw|none, the record sent back)
 //   fault N refuse-read | fail-write | fail-settings | slow MS | stuck-debug | fail-restart
-//         | no-parent | no-caps | none   (faults add up; none clears them all)
+//         | needs-restart | no-parent | no-caps | none   (faults add up; none clears them all)
 //   list-fault hid|present|none
+//   element-order same|reversed
 //   log FILE | log off | clear-log | note TEXT | show N | sleep MS | quit
 // Numbers are decimal or 0x-hex. A line whose first non-blank character is '#' is a comment.
 #include <chrono>
@@ -405,8 +406,8 @@ SimCommandResult RunFault(uint32_t id, const Line& line, std::string* reply) {
         if (!args.Number(3, 10000, &ms))
             return SimCommandResult::Failed;
     } else if (kind != "refuse-read" && kind != "fail-write" && kind != "fail-settings" &&
-               kind != "stuck-debug" && kind != "fail-restart" && kind != "no-parent" && kind != "no-caps" &&
-               kind != "none") {
+               kind != "stuck-debug" && kind != "fail-restart" && kind != "needs-restart" &&
+               kind != "no-parent" && kind != "no-caps" && kind != "none") {
         return Fail(reply, "unknown fault: " + kind);
     }
     int found = SimUpdateDevice(id, [&kind, ms](SimDevice& d) {
@@ -423,6 +424,8 @@ SimCommandResult RunFault(uint32_t id, const Line& line, std::string* reply) {
             f.stuckDebug = 1;
         else if (kind == "fail-restart")
             f.failRestart = 1;
+        else if (kind == "needs-restart")
+            f.needRestart = 1;
         else if (kind == "no-parent")
             f.noParent = 1;
         else if (kind == "no-caps")
@@ -476,6 +479,13 @@ SimCommandResult SimRunCommand(const char* text, std::string* reply) {
             std::this_thread::sleep_for(std::chrono::milliseconds(ms));
         else
             SimSetRestartDelay(ms);
+        return Done(reply, "ok");
+    }
+    if (verb == "element-order") {
+        const std::string which = line.words.size() > 1 ? line.words[1] : "";
+        if (which != "same" && which != "reversed")
+            return Fail(reply, "usage: element-order same|reversed");
+        SimSetElementOrder(which == "reversed");
         return Done(reply, "ok");
     }
     if (verb == "list-fault") {

@@ -2,6 +2,7 @@
 import time
 
 import harness
+import test_driver
 from harness import ToolTestCase, wait_for
 
 VERSION_EN = "Padwarden - Version"
@@ -83,6 +84,20 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(self.wine.probe("visible", hwnd, 1069).strip(), "0", "no battery log outside debug mode")
         self.desk.screenshot("config")
 
+    def test_a_dialog_chosen_again_comes_to_the_front(self):
+        place_dialogs_away(self.wine)
+        self.start_tool()
+        self.choose_from_bottom(2)
+        version = self.dialog(VERSION_EN)
+        self.choose_from_bottom(3)
+        setting = self.dialog(SETTING_EN)
+        foreground = lambda: int(self.wine.probe("foreground").strip())
+        wait_for(lambda: foreground() == int(setting, 16), 5, what="the settings dialog in front")
+        # "Version" again: no second copy, the open one comes to the front.
+        self.choose_from_bottom(2)
+        wait_for(lambda: foreground() == int(version, 16), 5, what="the version dialog in front")
+        self.assertEqual(len(self.wine.find(title=VERSION_EN)), 1)
+
     def test_exit_saves_every_value_and_removes_the_icon(self):
         proc = self.start_tool()
         self.choose_from_bottom(1)
@@ -99,6 +114,30 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(int(dwords["ThreadInterval"], 16), 100)
         self.assertEqual(int(dwords["IconAnimationSpeed"], 16), 10)
         self.assertTrue(all(values[n][1] == "0000" for n in binaries), values)
+
+    def test_end_of_session_saves_every_value_and_ends_the_tool(self):
+        place_dialogs_away(self.wine)
+        proc = self.start_tool()
+        # A change made since the start: animation off, through the settings dialog.
+        self.choose_from_bottom(3)
+        hwnd = self.dialog(SETTING_EN)
+        self.wine.probe("click", hwnd, 1001)
+        wait_for(lambda: self.wine.probe("check", hwnd, 1001).strip() == "0", 5, what="the box cleared")
+        self.wine.probe("click", hwnd, 1)
+        wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog to close")
+        self.wine.reg_delete()
+        window = self.tool_windows()[0]["hwnd"]
+        # What Windows sends at log-off: the query, then the end itself.
+        self.assertEqual(self.wine.probe("send", window, 0x11, 0, 0x80000000).strip(), "1")
+        self.wine.probe("send", window, 0x16, 1, 0x80000000, check=False)
+        self.assertEqual(proc.wait(10), 0)
+        values = self.wine.reg_query()
+        self.assertIsNotNone(values, "the settings key exists after the session ended")
+        self.assertEqual(len(values), 20, sorted(values))
+        self.assertEqual(len([n for n, (t, _) in values.items() if t == "REG_BINARY"]), 14)
+        self.assertEqual(int(values["EnableAnimationIcon"][1], 16), 0, "the change since the start is kept")
+        self.assertEqual(int(values["ThreadInterval"][1], 16), 100)
+        self.assertEqual(int.from_bytes(bytes.fromhex(values["ToolSettingPosX"][1]), "little"), 600)
 
     def test_a_stored_position_pulled_back_and_saved(self):
         self.wine.reg_add("VersionPosX", "REG_BINARY", "8813")  # 5000
@@ -117,6 +156,32 @@ class DesktopTests(ToolTestCase):
         stored_x = int.from_bytes(bytes.fromhex(values["VersionPosX"][1]), "little")
         self.assertEqual(stored_x, x)
         self.assertEqual(int(values["ThreadInterval"][1], 16), 100, "clamped on load, saved as clamped")
+
+
+class LargeIconTests(ToolTestCase):
+    """At 200 percent scaling the tray asks for 32-pixel pictures: the tool offers one of its own
+    instead of a blown-up 16-pixel one."""
+
+    prefix_name = "large-icons"
+
+    def test_the_tray_shows_the_32_pixel_picture_at_200_percent(self):
+        self.wine.reg_delete()
+        self.wine.reg_add("LogPixels", "REG_DWORD", 192, key=r"HKCU\Control Panel\Desktop")
+        self.wine.stop_all()
+        self.start_tool()
+        x, y, w, h = wait_for(self.desk.tray_geometry, 20, what="the tray window")
+        time.sleep(1.0)
+        self.desk.screenshot("tray-200-percent")
+        self.assertGreaterEqual(h, 32, f"the tray's icon row is {h} pixels high")
+        # The base picture at 32 pixels, pixel for pixel: sharp, not a blurred stretch.
+        big = [(2 * px + dx, 2 * py + dy, c) for px, py, c in test_driver.tray_icon_pictures()[201]
+               for dx in (0, 1) for dy in (0, 1)]
+        gw, gh = min(w, 48), min(h, 48)
+        _, _, px = self.desk.grab(x, y, gw, gh)
+        best = min(sum(1 for (bx, by, c) in big
+                       if max(abs(a - b) for a, b in zip(px[(by + oy) * gw + bx + ox], c)) > 40)
+                   for ox in range(0, gw - 31) for oy in range(0, gh - 31))
+        self.assertLessEqual(best, 8, f"{best} of {len(big)} pixels differ from the 32-pixel picture")
 
 
 class JapaneseDesktopTests(ToolTestCase):

@@ -5,6 +5,7 @@ import glob
 import os
 import re
 import struct
+import sys
 import time
 
 import harness
@@ -202,6 +203,43 @@ class SimulatedDriverTests(ToolTestCase):
         self.assertIn(" ok ", sent[-1] + " ")
         self.assertEqual(sent[-1].split("bytes=")[1].strip(), expected_profile_request())
 
+    def test_a_refused_profile_is_greyed_and_sends_nothing(self):
+        folder = os.path.join(self.wine.prefix, "drive_c", "padwarden-refused")
+        os.makedirs(folder, exist_ok=True)
+        for old in glob.glob(os.path.join(folder, "*")):
+            os.remove(old)
+        with open(os.path.join(folder, "racing.ini"), "w", newline="\r\n") as f:
+            f.write(PROFILE)
+        # The setting tool's own file in the same folder: no IniFileVersion.
+        with open(os.path.join(folder, "Padtuner.ini"), "w", newline="\r\n") as f:
+            f.write("[Parameters]\nLanguage=0\n")
+        self.wine.reg_add("SettingFilePath", "REG_SZ", "C:\\padwarden-refused\\", key=PADTUNER_KEY)
+        self.start_driver()
+        self.start()
+        time.sleep(0.5)
+        sets = lambda: self.log_lines(r"^SET dev=\d cmd=SetDriverSettings")
+        # Each of the two items, from the menu: the greyed one does nothing.
+        for downs in (0, 1):
+            self.menu_walk("Down", "Right", "Down", "Right")
+            wait_for(lambda: self.popups_open() == 3, 5, what="the profile sub-menu")
+            if downs == 0:
+                self.desk.screenshot("menu-refused-profile")
+            self.desk.key(*(["Down"] * downs), "Return")
+            time.sleep(0.5)
+            self.desk.key("Escape", "Escape", "Escape")
+            wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+        window = self.tool_windows()[0]["hwnd"]
+        # Both ids of both transports, straight to the window: only the accepted profile is sent.
+        for command in (0x8000, 0x8001, 0x8100, 0x8101):
+            self.wine.probe("post", window, 0x111, command, 0)
+        wait_for(lambda: any(l.startswith("SET dev=2") for l in sets()), 10, what="the Bluetooth profile")
+        time.sleep(1.0)
+        lines = sets()
+        self.assertEqual(len([l for l in lines if l.startswith("SET dev=2")]), 1, lines)
+        self.assertIn(len([l for l in lines if l.startswith("SET dev=1")]), (2, 3), lines)
+        for line in lines:
+            self.assertEqual(line.split("bytes=")[1].strip(), expected_profile_request(), "never the zero block")
+
     def test_disconnect_and_reconnect_reach_the_bluetooth_device(self):
         self.start_driver()
         self.start()
@@ -226,6 +264,22 @@ class SimulatedDriverTests(ToolTestCase):
                  20, what="polls of the restarted device")
         self.assertFalse(self.wine.find(title="Error"), "no error box")
 
+    def test_a_reset_that_waits_for_a_system_restart_finds_the_device_again_at_once(self):
+        self.start_driver()
+        self.start()
+        time.sleep(0.5)
+        self.control_command("fault 2 needs-restart")
+        time.sleep(0.5)
+        self.menu_walk("Down", "Down", "Right", "Down", "Down", "Down", "Down", "Return")
+        wait_for(lambda: self.log_lines(r"^RESTART .* needs-restart"), 15, what="the restart request")
+        lines = self.log_text().splitlines()
+        mark = max(i for i, l in enumerate(lines) if "needs-restart" in l)
+        # No device-change notice comes: the tool looks for the device at once and polls it.
+        wait_for(lambda: any(re.match(r"^GET dev=2 ok tag=DS3B", l) for l in self.log_text().splitlines()[mark:]),
+                 10, what="the device found again without a notice")
+        self.assertFalse(self.log_lines(r"^BROADCAST"), "no device-change notice was sent")
+        wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 10, what="the failure reported")
+
     def test_suspend_closes_the_devices_and_resume_finds_them_again(self):
         self.start_driver()
         self.start()
@@ -241,6 +295,80 @@ class SimulatedDriverTests(ToolTestCase):
         self.assertEqual(self.wine.probe("send", window, 0x218, 7, 0).strip(), "1")
         wait_for(lambda: len([l for l in self.log_text().splitlines()[mark:] if re.match(r"^GET dev=2 ok", l)]) > 2,
                  10, what="polls after the resume")
+
+    def test_sleep_as_windows_sends_it_parks_closes_and_reopens(self):
+        self.start_driver()
+        self.start()
+        window = self.tool_windows()[0]["hwnd"]
+        # Since Vista: PBT_APMSUSPEND, then PBT_APMRESUMEAUTOMATIC and, with user input,
+        # PBT_APMRESUMESUSPEND. No query-suspend comes first.
+        mark = len(self.log_text().splitlines())
+        self.assertEqual(self.wine.probe("send", window, 0x218, 4, 0).strip(), "1")
+        after = lambda: self.log_text().splitlines()[mark:]
+        closes = [l for l in after() if re.match(r"^CLOSE handle=\d+ dev=[12]$", l)]
+        self.assertEqual(len(closes), 2, "both devices closed before the answer")
+        mark = len(self.log_text().splitlines())
+        time.sleep(0.5)
+        self.assertFalse([l for l in after() if l.startswith("GET")], "no poll while asleep")
+        cpu = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 18, 0).strip(), "1")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 7, 0).strip(), "1")
+        opened = [l for l in after() if re.match(r"^OPEN dev=[12] ", l)]
+        self.assertGreaterEqual(len(opened), 2, "the devices are opened again")
+        # Every handle opened after the sleep was closed before a newer one was opened.
+        mark2 = len(self.log_text().splitlines())
+        wait_for(lambda: len([l for l in self.log_text().splitlines()[mark2:]
+                              if re.match(r"^GET dev=[12] ok", l)]) > 4, 10, what="polls after the resume")
+        # The second resume notice left the event set: the next sleep must still park the thread
+        # and let it sleep, not spin.
+        self.assertEqual(self.wine.probe("send", window, 0x218, 4, 0).strip(), "1")
+        mark = len(self.log_text().splitlines())
+        before = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
+        time.sleep(2.0)
+        used = thread_cpu_seconds(self.wine.prefix, "padwarden-sim.exe")
+        busiest = max(used.get(t, 0) - before.get(t, 0) for t in used)
+        sys.stderr.write(f"\nbusiest thread while parked: {busiest:.2f} s of processor in 2 s\n")
+        self.assertLess(busiest, 0.3, f"a parked Monitor thread uses no processor ({busiest:.2f}s in 2s)")
+        self.assertTrue(cpu, "the tool's threads were found")
+        self.assertFalse([l for l in after() if l.startswith("GET")], "no poll while asleep")
+        self.assertEqual(self.wine.probe("send", window, 0x218, 18, 0).strip(), "1")
+        wait_for(lambda: [l for l in after() if re.match(r"^GET dev=2 ok", l)], 10, what="polls again")
+
+    def test_exit_ends_soon_while_the_driver_holds_a_request(self):
+        self.start_driver()
+        proc = self.start()
+        # The driver stops answering in time: every request waits ten seconds.
+        self.control_command("fault 1 slow 10000")
+        self.control_command("fault 2 slow 10000")
+        time.sleep(1.5)
+        self.wine.reg_delete()
+        window = self.tool_windows()[0]["hwnd"]
+        started = time.time()
+        self.wine.probe("post", window, 0x111, 40036, 0)
+        proc.wait(30)
+        elapsed = time.time() - started
+        sys.stderr.write(f"\nExit with a request held for 10 s ended the tool in {elapsed:.2f} s\n")
+        self.assertLess(elapsed, 5.0, f"Exit took {elapsed:.1f}s")
+        values = self.wine.reg_query()
+        self.assertIsNotNone(values, "the settings were saved first")
+        self.assertEqual(len(values), 20, sorted(values))
+
+    def test_a_burst_of_device_notices_costs_one_rediscovery(self):
+        self.start_driver()
+        self.start()
+        window = self.tool_windows()[0]["hwnd"]
+        time.sleep(0.5)
+        mark = len(self.log_text().splitlines())
+        # Ten DBT_DEVNODES_CHANGED at once, as a USB hub or headset sends them.
+        self.wine.probe("post", window, 0x219, 7, 0, 10)
+        wait_for(lambda: [l for l in self.log_text().splitlines()[mark:] if l.startswith("LIST hid")], 10,
+                 what="the rediscovery")
+        time.sleep(2.0)
+        after = self.log_text().splitlines()[mark:]
+        self.assertEqual(len([l for l in after if l.startswith("LIST hid")]), 1, "one rediscovery")
+        self.assertEqual(len([l for l in after if re.match(r"^OPEN dev=[12] ", l)]), 2)
+        wait_for(lambda: [l for l in self.log_text().splitlines()[mark:] if re.match(r"^GET dev=2 ok", l)], 10,
+                 what="polls after the rediscovery")
 
     def test_icon_follows_the_connections_and_the_ps_button_wait(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
@@ -297,6 +425,30 @@ class SimulatedDriverTests(ToolTestCase):
         for line in lines[:3]:
             self.assertRegex(line.decode("ascii"), r"^\d\d:\d\d:\d\d (?:[0-9A-F]{2} ){15} $")
         self.assertNotEqual(lines[0][9:], lines[1][9:], "a line only when the bytes change")
+
+
+def thread_cpu_seconds(prefix, exe):
+    """Processor seconds used so far by each thread of the Wine process running `exe` in `prefix`,
+    read from outside through /proc: {thread id: seconds}."""
+    ticks = os.sysconf("SC_CLK_TCK")
+    found = {}
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                if exe.encode() not in f.read():
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() not in f.read().split(b"\0"):
+                    continue
+            for tid in os.listdir(f"/proc/{pid}/task"):
+                with open(f"/proc/{pid}/task/{tid}/stat") as f:
+                    fields = f.read().rsplit(")", 1)[1].split()
+                found[int(tid)] = (int(fields[11]) + int(fields[12])) / ticks
+        except OSError:
+            continue
+    return found
 
 
 def tray_icon_pictures():

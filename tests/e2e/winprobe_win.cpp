@@ -77,10 +77,10 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 }
 
 int Usage() {
-    Print(
-        L"usage: winprobe windows | text HWND ID | check HWND ID | visible HWND ID | enabled HWND ID |"
-        L" click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM | send HWND MSG WPARAM LPARAM |"
-        L" combo HWND ID | select HWND ID INDEX | progress HWND ID | move HWND X Y");
+    Print(L"usage: winprobe windows | foreground | text HWND ID | check HWND ID | visible HWND ID |"
+          L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
+          L" send HWND MSG WPARAM LPARAM | combo HWND ID | select HWND ID INDEX | progress HWND ID |"
+          L" move HWND X Y");
     return 2;
 }
 
@@ -92,6 +92,11 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring cmd = argv[1];
     if (cmd == L"windows") {
         EnumWindows(ListOne, 0);
+        return 0;
+    }
+    if (cmd == L"foreground") {
+        Print(std::to_wstring(
+            static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetForegroundWindow()))));
         return 0;
     }
     if (argc < 4)
@@ -111,8 +116,14 @@ int wmain(int argc, wchar_t** argv) {
         const UINT msg = static_cast<UINT>(wcstoul(argv[3], nullptr, 0));
         const WPARAM wp = static_cast<WPARAM>(wcstoull(argv[4], nullptr, 0));
         const LPARAM lp = static_cast<LPARAM>(wcstoll(argv[5], nullptr, 0));
-        if (cmd == L"post")
-            return PostMessageW(window, msg, wp, lp) ? 0 : 1;
+        if (cmd == L"post") {
+            // An optional count posts the message that many times at once, as a burst.
+            const long count = argc >= 7 ? wcstol(argv[6], nullptr, 0) : 1;
+            for (long i = 0; i < count; ++i)
+                if (!PostMessageW(window, msg, wp, lp))
+                    return 1;
+            return 0;
+        }
         DWORD_PTR result = 0;
         if (!SendMessageTimeoutW(window, msg, wp, lp, SMTO_ABORTIFHUNG, 15000, &result))
             return 1;

@@ -173,9 +173,15 @@ TEST(Dispatch, CommandGating) {
         {0x80FF, 0, 0, 0, 300, CommandAction::ApplyUsbProfile, 255},
         {0x8100, 0, 0, 0, 300, CommandAction::ApplyBthProfile, 0}, // never USB profile 256
         {0x8200, 0, 0, 0, 600, CommandAction::None, 0},
+        {0x8001, 0, 0, 0, 2, CommandAction::None, 0}, // a refused file's slot sends nothing
+        {0x8101, 0, 0, 0, 2, CommandAction::None, 0},
+        {0x8100, 0, 0, 0, 2, CommandAction::ApplyBthProfile, 0},
     };
     static uint8_t block[16];
     alignas(8) static unsigned char records[1];
+    static uint8_t accepted[600];
+    for (uint8_t& a : accepted)
+        a = 1;
     for (const Case& c : cases) {
         state.isAdmin = c.admin;
         state.canResetDriver = c.admin;
@@ -183,6 +189,9 @@ TEST(Dispatch, CommandGating) {
         state.rumbleBlock = c.withBlock ? block : nullptr;
         state.profileCount = c.profiles;
         state.profiles = c.profiles ? reinterpret_cast<ProfileRecord*>(records) : nullptr;
+        state.profileAccepted = accepted;
+        // In the library of two files, the second was refused.
+        accepted[1] = c.profiles == 2 ? 0 : 1;
         const CommandDecision d = DecideCommand(&state, c.wParam);
         EXPECT_EQ(static_cast<int>(d.action), static_cast<int>(c.want)) << std::hex << c.wParam;
         if (c.want == CommandAction::ApplyUsbProfile || c.want == CommandAction::ApplyBthProfile) {

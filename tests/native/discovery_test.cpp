@@ -12,6 +12,7 @@
 #include "driver/device_port.h"
 #include "driver/discovery.h"
 #include "driver/driver_link.h"
+#include "driver/driver_reset.h"
 #include "tests/native/driver_sim_helpers.h"
 
 namespace {
@@ -227,6 +228,38 @@ TEST_F(Discovery, LeaveDebugModeWaitsForTheTransportsLock) {
     EXPECT_EQ(Exchanges(bth), (Strings{"GET DBGB none", "SET LeaveDebugMode ok", "GET DS3B"}));
 }
 
+TEST_F(Discovery, ParentComesFromTheInterfacesOwnElement) {
+    // Foreign devices around the driver's, so that a wrong element names another device's parent.
+    const uint32_t hub = SimAddDevice(SimKind::NonJoystick);
+    const uint32_t usb = SimAddDevice(SimKind::DriverUsb);
+    const uint32_t radio = SimAddDevice(SimKind::NonJoystick);
+    const uint32_t bth = SimAddDevice(SimKind::DriverBluetooth);
+    const uint32_t other = SimAddDevice(SimKind::ForeignJoystick);
+    for (int reversed = 0; reversed < 2; ++reversed) {
+        SimSetElementOrder(reversed);
+        ASSERT_EQ(DiscoverDevices(state.get()), 1);
+        SimDevice d;
+        ASSERT_TRUE(SimGetDevice(usb, &d));
+        EXPECT_EQ(SlotText(state->usbDevices[0].parentInstanceId, kInstanceIdChars), Wide(d.parentInstanceId))
+            << "reversed=" << reversed;
+        ASSERT_TRUE(SimGetDevice(bth, &d));
+        EXPECT_EQ(SlotText(state->bthDevices[0].parentInstanceId, kInstanceIdChars), Wide(d.parentInstanceId))
+            << "reversed=" << reversed;
+        CloseDevices(state.get());
+    }
+    // So a reset restarts the controller's own node, nothing else.
+    ASSERT_EQ(DiscoverDevices(state.get()), 1);
+    EXPECT_EQ(ResetDriver(&state->usbDevices[0]), 1);
+    SimDevice d;
+    for (uint32_t id : {hub, radio, bth, other}) {
+        ASSERT_TRUE(SimGetDevice(id, &d));
+        EXPECT_EQ(d.restarts, 0u) << id;
+    }
+    ASSERT_TRUE(SimGetDevice(usb, &d));
+    EXPECT_EQ(d.restarts, 1u);
+    CloseDevices(state.get());
+}
+
 TEST_F(Discovery, ParentLookupAndPathBounds) {
     uint32_t usb = SimAddDevice(SimKind::DriverUsb);
     SimUpdateDevice(usb, [](SimDevice& d) { d.faults.noParent = 1; });
@@ -242,7 +275,8 @@ TEST_F(Discovery, ParentLookupAndPathBounds) {
 
     EXPECT_EQ(DiscoverDevices(state.get()), 1);
     EXPECT_NE(state->usbDevices[0].handle, nullptr);
-    EXPECT_EQ(SlotText(state->usbDevices[0].parentInstanceId, kInstanceIdChars), std::u16string(earlier));
+    EXPECT_EQ(SlotText(state->usbDevices[0].parentInstanceId, kInstanceIdChars), u"")
+        << "a failed lookup never leaves the previous device's id for a reset to restart";
     EXPECT_EQ(state->bthDeviceCount.load(), 0u);
     EXPECT_EQ(CountLog("OPEN", longPath) + CountLog("OPEN path="), 0);
 

@@ -51,6 +51,20 @@ class DriverReset : public SimulatedDriver {
     uint32_t bth = 0;
 };
 
+TEST_F(DriverReset, ARestartThatWaitsForTheSystemIsNoSuccess) {
+    SimUpdateDevice(usb, [](SimDevice& d) { d.faults.needRestart = 1; });
+    EXPECT_EQ(ResetDriver(&state->usbDevices[0]), 0) << "DI_NEEDRESTART: the device did not restart";
+    EXPECT_EQ(Restarts(usb), 0u);
+    EXPECT_EQ(CountLog("RESTART"), 1);
+    EXPECT_TRUE(ShownErrors().empty()) << "the device was found: only the caller reports the failure";
+    EXPECT_EQ(state->usbDevices[0].handle, nullptr);
+    // No device-change notice follows, so the caller's rediscovery finds it again at once.
+    CloseDevices(state.get());
+    EXPECT_EQ(DiscoverDevices(state.get()), 1);
+    EXPECT_EQ(state->usbDeviceCount.load(), 1u);
+    EXPECT_TRUE(IsOpenDeviceHandle(state->usbDevices[0].handle));
+}
+
 TEST_F(DriverReset, RestartsTheRecordedParentAndTracesEachIdUpToIt) {
     std::vector<std::u16string> ids = PresentIds();
     SimDevice d;
@@ -156,6 +170,54 @@ TEST_F(DriverReset, ResetOfAClosedSlotStillFindsItsParent) {
     EXPECT_EQ(Restarts(usb), 1u);
     EXPECT_EQ(SimBadCloseCount(), 0u);
     EXPECT_TRUE(ShownErrors().empty());
+}
+
+} // namespace
+
+namespace {
+
+using RemovalNotices = SimulatedDriver;
+
+// Every open slot is watched for the platform's removal notice; a notice lets go of exactly that
+// device, and every way of closing a slot releases its watch.
+TEST_F(RemovalNotices, ANoticeClosesOnlyItsDeviceAndEveryCloseReleasesTheWatch) {
+    const uint32_t before = SimDeviceWatchCount();
+    SimAddDevice(SimKind::DriverUsb);
+    SimAddDevice(SimKind::DriverBluetooth);
+    ASSERT_EQ(DiscoverDevices(state.get()), 1);
+    EXPECT_EQ(SimDeviceWatchCount(), before) << "no window, nothing to tell";
+    CloseDevices(state.get());
+
+    static int window;
+    state->mainWindow = &window;
+    ASSERT_EQ(DiscoverDevices(state.get()), 1);
+    EXPECT_EQ(SimDeviceWatchCount(), before + 2);
+    DeviceHandle usb = state->usbDevices[0].handle;
+    DeviceHandle bth = state->bthDevices[0].handle;
+    ASSERT_TRUE(IsOpenDeviceHandle(usb));
+
+    EXPECT_EQ(CloseRemovedDevice(state.get(), usb), 1);
+    EXPECT_EQ(state->usbDevices[0].handle, nullptr);
+    EXPECT_EQ(state->usbDevices[0].removalWatch, nullptr);
+    EXPECT_EQ(state->usbDeviceCount.load(), 0u);
+    EXPECT_EQ(state->bthDevices[0].handle, bth);
+    EXPECT_EQ(state->bthDeviceCount.load(), 1u);
+    EXPECT_EQ(SimDeviceWatchCount(), before + 1);
+    EXPECT_EQ(SimOpenHandleCount(), 1u) << "the USB handle really closed";
+    // A stale or foreign handle changes nothing.
+    EXPECT_EQ(CloseRemovedDevice(state.get(), usb), 0);
+    EXPECT_EQ(CloseRemovedDevice(state.get(), nullptr), 0);
+    EXPECT_EQ(CloseRemovedDevice(nullptr, bth), 0);
+    EXPECT_EQ(state->bthDevices[0].handle, bth);
+
+    // Back after the update; a driver reset and a close release their watches too.
+    ASSERT_EQ(DiscoverDevices(state.get()), 1);
+    EXPECT_EQ(SimDeviceWatchCount(), before + 2);
+    ResetDriver(&state->usbDevices[0]);
+    EXPECT_EQ(SimDeviceWatchCount(), before + 1);
+    CloseDevices(state.get());
+    EXPECT_EQ(SimDeviceWatchCount(), before);
+    EXPECT_EQ(SimOpenHandleCount(), 0u);
 }
 
 } // namespace

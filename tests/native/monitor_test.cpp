@@ -2,6 +2,9 @@
 // the battery log and the handshakes with the window procedure.
 #include <gtest/gtest.h>
 
+#include <pthread.h>
+#include <time.h>
+
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -288,6 +291,30 @@ TEST_F(MonitorThread, StrayResumeNoticesNeverLetASuspendPass) {
     EXPECT_EQ(CountReads(), reads);
     EXPECT_EQ(state_->monitorPaused.load(), 1);
     Resume();
+}
+
+TEST_F(MonitorThread, AParkWithAStaleResumeSetSleepsInsteadOfSpinning) {
+    // Suspend, the automatic resume, then the second resume with user input: the event stays set.
+    Park();
+    Resume();
+    ASSERT_TRUE(WaitFlag(state_->monitorPaused, 0));
+    EventSet(&state_->resumeEvent);
+    // The next sleep: the parked thread must use (almost) no processor time, read from outside.
+    Park();
+    clockid_t clock;
+    ASSERT_EQ(pthread_getcpuclockid(thread_.native_handle(), &clock), 0);
+    auto cpuNow = [clock] {
+        timespec t = {};
+        clock_gettime(clock, &t);
+        return std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec);
+    };
+    const auto before = cpuNow();
+    std::this_thread::sleep_for(400ms);
+    const auto used = std::chrono::duration_cast<std::chrono::milliseconds>(cpuNow() - before);
+    EXPECT_LT(used.count(), 40) << "a spinning park burns the whole 400 ms";
+    EXPECT_EQ(state_->monitorPaused.load(), 1);
+    Resume();
+    EXPECT_TRUE(WaitFlag(state_->monitorPaused, 0));
 }
 
 TEST_F(MonitorThread, CloseWhileParkedReleasesTheThread) {

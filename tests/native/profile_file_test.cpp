@@ -122,12 +122,14 @@ struct Recorded {
 };
 std::vector<Recorded> g_reads;
 std::u16string g_version;
+std::u16string g_title; // empty: the key is missing
 
 uint32_t RecordText(const Utf16* section, const Utf16* key, const Utf16* fallback, Utf16* out,
                     uint32_t capacity, const Utf16*) {
     g_reads.push_back({section, key, capacity});
-    const std::u16string value =
-        std::u16string(key) == u"IniFileVersion" ? g_version : std::u16string(fallback);
+    std::u16string value = std::u16string(key) == u"IniFileVersion" ? g_version : std::u16string(fallback);
+    if (std::u16string(key) == u"Title" && !g_title.empty())
+        value = g_title;
     CopyUtf16(out, capacity, value.c_str());
     return static_cast<uint32_t>(Utf16Length(out, capacity));
 }
@@ -159,6 +161,27 @@ TEST(ProfileFile, RejectionLeavesTheRecordAndAcceptanceLeavesTheName) {
     EXPECT_EQ(LoadProfileFileWith(&kRecording, nullptr, &r), 0);
     EXPECT_EQ(LoadProfileFileWith(nullptr, u"p.ini", &r), 0);
     EXPECT_EQ(LoadProfileFile(u"p.ini", nullptr), 0);
+}
+
+TEST(ProfileFile, LongTitlesAreCutWithoutSplittingASurrogatePair) {
+    const std::u16string thirty(30, u'a');
+    const std::u16string face = u"\U0001F600"; // two units
+    struct Case {
+        std::u16string title, want;
+    } cases[] = {
+        {thirty + face, thirty},                                            // the pair would straddle the cut
+        {std::u16string(29, u'a') + face, std::u16string(29, u'a') + face}, // ends exactly at 31
+        {thirty + u"bc", thirty + u"b"},                                    // plain text is cut at 31
+        {face + face, face + face},
+    };
+    g_version = u"2.0";
+    for (const Case& c : cases) {
+        g_title = c.title;
+        ProfileRecord r = {};
+        ASSERT_EQ(LoadProfileFileWith(&kRecording, u"p.ini", &r), 1);
+        EXPECT_EQ(std::u16string(r.Title), c.want) << c.title.size();
+    }
+    g_title.clear();
 }
 
 } // namespace

@@ -38,12 +38,17 @@ class LibraryFolder : public ::testing::Test {
     void Point(const std::string& value) { SetNativeSettingFilePath(fs::path(value).u16string().c_str()); }
     std::u16string Title(uint32_t i) const { return state_->profiles[i].Title; }
     std::u16string Name(uint32_t i) const { return state_->profiles[i].FileName; }
+    // A refused file's slot: empty title, zero setting block, never sent. Its name may stay.
     bool AllZero(uint32_t i) const {
         const auto* p = reinterpret_cast<const uint8_t*>(&state_->profiles[i]);
-        for (size_t k = 0; k < sizeof(ProfileRecord); ++k)
+        for (size_t k = offsetof(ProfileRecord, Title); k < sizeof(ProfileRecord); ++k)
             if (p[k] != 0)
                 return false;
-        return true;
+        return ProfileAccepted(state_.get(), i) == 0;
+    }
+    std::u16string MenuText(uint32_t i) const {
+        Utf16 text[kProfileTitleChars];
+        return ProfileMenuText(state_.get(), i, text, kProfileTitleChars) ? std::u16string(text) : u"?";
     }
 
     fs::path root_;
@@ -61,6 +66,12 @@ TEST_F(LibraryFolder, SecondOfThreeRejectedKeepsAZeroSlot) {
     EXPECT_EQ(Title(0), u"Alpha");
     EXPECT_EQ(Name(0), u"a.ini");
     EXPECT_TRUE(AllZero(1));
+    EXPECT_EQ(Name(1), u"b.ini");
+    EXPECT_EQ(ProfileAccepted(state_.get(), 0), 1);
+    EXPECT_EQ(ProfileAccepted(state_.get(), 2), 1);
+    EXPECT_EQ(ProfileAccepted(state_.get(), 3), 0) << "beyond the count";
+    EXPECT_EQ(MenuText(0), u"Alpha");
+    EXPECT_EQ(MenuText(1), u"b.ini") << "a refused file is named in its greyed item";
     EXPECT_EQ(Title(2), u"Gamma");
     EXPECT_EQ(Name(2), u"c.ini");
     EXPECT_EQ(state_->profiles[2].Setting.Interval, 8000u);
@@ -108,6 +119,38 @@ TEST_F(LibraryFolder, ValueNamesTheFolderByItsDirectoryPart) {
     }
 }
 
+TEST(ProfileMenuText, TitlesAndNamesAreCutWithoutSplittingASurrogatePair) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    static ProfileRecord records[4] = {};
+    uint8_t accepted[4] = {1, 0, 1, 0};
+    const std::u16string face = u"\U0001F600";
+    const std::u16string title = std::u16string(30, u't') + u"x";
+    CopyUtf16(records[0].Title, kProfileTitleChars, title.c_str());
+    CopyUtf16(records[1].FileName, kProfileFileNameChars,
+              (std::u16string(30, u'n') + face + u".ini").c_str());
+    CopyUtf16(records[2].FileName, kProfileFileNameChars, u"untitled.ini"); // accepted, empty title
+    state.profiles = records;
+    state.profileAccepted = accepted;
+    state.profileCount = 4;
+    Utf16 out[kProfileTitleChars];
+    ASSERT_EQ(ProfileMenuText(&state, 0, out, kProfileTitleChars), 1);
+    EXPECT_EQ(std::u16string(out), title);
+    ASSERT_EQ(ProfileMenuText(&state, 1, out, kProfileTitleChars), 1);
+    EXPECT_EQ(std::u16string(out), std::u16string(30, u'n')) << "the pair is dropped whole";
+    ASSERT_EQ(ProfileMenuText(&state, 2, out, kProfileTitleChars), 1);
+    EXPECT_EQ(std::u16string(out), u"untitled.ini");
+    EXPECT_EQ(ProfileMenuText(&state, 3, out, kProfileTitleChars), 0) << "no name: unreadable";
+    EXPECT_EQ(out[0], 0);
+    EXPECT_EQ(ProfileMenuText(&state, 4, out, kProfileTitleChars), 0);
+    Utf16 small[4];
+    ASSERT_EQ(ProfileMenuText(&state, 0, small, 4), 1);
+    EXPECT_EQ(std::u16string(small), u"ttt");
+    state.profiles = nullptr;
+    state.profileAccepted = nullptr;
+    state.profileCount = 0;
+}
+
 TEST_F(LibraryFolder, FolderNamedIniCountsAsAZeroSlot) {
     Profile(root_ / "p" / "a.ini", "Alpha");
     fs::create_directories(root_ / "p" / "b.ini");
@@ -116,6 +159,7 @@ TEST_F(LibraryFolder, FolderNamedIniCountsAsAZeroSlot) {
     ASSERT_EQ(state_->profileCount, 2u);
     EXPECT_EQ(Title(0), u"Alpha");
     EXPECT_TRUE(AllZero(1));
+    EXPECT_EQ(MenuText(1), u"b.ini");
 }
 
 TEST_F(LibraryFolder, NothingAcceptedOrNothingFound) {
@@ -157,8 +201,11 @@ TEST_F(LibraryFolder, PathsBeyond259UnitsAreSkippedNotCut) {
     for (uint32_t i = 0; i < state_->profileCount; ++i) {
         EXPECT_NE(Title(i), u"Long");
         EXPECT_NE(Title(i), u"Impostor");
-        if (Name(i).empty()) {
+        if (Title(i) != u"Short") {
             EXPECT_TRUE(AllZero(i));
+        }
+        if (Name(i).empty()) {
+            EXPECT_EQ(MenuText(i), u"?") << "no name to show: the caller's unreadable text";
         }
     }
     EXPECT_EQ(Title(0), u"Short");

@@ -6,6 +6,15 @@
 #include <string>
 #include <vector>
 
+#include <windows.h>
+
+#include <cfgmgr32.h>
+#include <setupapi.h>
+
+extern "C" {
+#include <hidsdi.h>
+}
+
 #include "app/tool_state.h"
 #include "driver/device_port.h"
 #include "driver/discovery.h"
@@ -63,6 +72,50 @@ TEST(DevicePortWin, EnumeratesHidInterfacesWithBoundedPaths) {
               EnumResult::End);
     CloseHidDeviceList(list);
     EXPECT_EQ(EnumHidInterface(nullptr, 0, path, kDevicePathChars), EnumResult::End);
+}
+
+// For every HID interface the port names the element that owns it, by the device installer's
+// own answer, and the parent id is that element's parent.
+TEST(DevicePortWin, EachInterfaceLeadsToItsOwnElementAndParent) {
+    GUID guid;
+    HidD_GetHidGuid(&guid);
+    HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set, INVALID_HANDLE_VALUE);
+    HidDeviceList* list = OpenHidDeviceList();
+    ASSERT_NE(list, nullptr);
+    const std::vector<std::u16string> paths = HidPaths();
+    ASSERT_GE(paths.size(), 1u);
+    for (uint32_t i = 0; i < paths.size(); ++i) {
+        uint32_t element = UINT32_MAX;
+        ASSERT_EQ(GetHidInterfaceElement(list, i, &element), 1) << i;
+        SP_DEVINFO_DATA info = {};
+        info.cbSize = sizeof info;
+        ASSERT_TRUE(SetupDiEnumDeviceInfo(set, element, &info)) << i;
+        // The element's own interface has the path of interface i.
+        SP_DEVICE_INTERFACE_DATA data = {};
+        data.cbSize = sizeof data;
+        ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, &info, &guid, 0, &data));
+        alignas(8) unsigned char buffer[2048] = {};
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer);
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, sizeof buffer, nullptr, nullptr));
+        EXPECT_EQ(Lower(reinterpret_cast<const char16_t*>(detail->DevicePath)), Lower(paths[i]));
+        // Wine keeps no device tree above its HID nodes: then the port reports no parent either.
+        DEVINST parent = 0;
+        wchar_t want[kInstanceIdChars] = {};
+        const bool known = CM_Get_Parent(&parent, info.DevInst, 0) == CR_SUCCESS &&
+                           CM_Get_Device_IDW(parent, want, kInstanceIdChars, 0) == CR_SUCCESS;
+        Utf16 got[kInstanceIdChars] = {};
+        EXPECT_EQ(GetHidParentInstanceId(list, element, got, kInstanceIdChars), known ? 1 : 0);
+        if (known) {
+            EXPECT_EQ(Text(got, kInstanceIdChars), std::u16string(reinterpret_cast<const char16_t*>(want)));
+        }
+    }
+    uint32_t element = 7;
+    EXPECT_EQ(GetHidInterfaceElement(list, static_cast<uint32_t>(paths.size()) + 50, &element), 0);
+    EXPECT_EQ(GetHidInterfaceElement(nullptr, 0, &element), 0);
+    CloseHidDeviceList(list);
+    SetupDiDestroyDeviceInfoList(set);
 }
 
 TEST(DevicePortWin, WineDevicesOpenButNoneIsAJoystick) {

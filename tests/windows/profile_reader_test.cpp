@@ -248,9 +248,13 @@ TEST(ProfileLibraryWindows, LoadsTheFolderNamedInTheRegistry) {
             EXPECT_EQ(std::u16string(r.Title), order[i] == u"alpha.ini" ? u"Alpha" : u"Charlie");
             EXPECT_EQ(r.Setting.Speed2, 30u);
         } else {
-            const auto* bytes = reinterpret_cast<const uint8_t*>(&r);
-            EXPECT_EQ(std::count(bytes, bytes + sizeof r, 0), static_cast<std::ptrdiff_t>(sizeof r))
+            // Title and setting stay zero and the slot is never sent; the name says which file.
+            const auto* bytes = reinterpret_cast<const uint8_t*>(&r.Title);
+            const auto tail = static_cast<std::ptrdiff_t>(sizeof r - offsetof(ProfileRecord, Title));
+            EXPECT_EQ(std::count(bytes, bytes + tail, 0), tail)
                 << Narrow(W(order[i].c_str())) << " must leave its slot zero";
+            EXPECT_EQ(std::u16string(r.FileName), order[i]);
+            EXPECT_EQ(ProfileAccepted(state.get(), i), 0);
         }
     }
     FreeProfileLibrary(state.get());

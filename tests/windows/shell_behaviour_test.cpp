@@ -1,0 +1,154 @@
+// The Win32 layer's own choices, run against Wine's real menus, strings, windows and handles:
+// what a profile sub-menu offers for refused files, and how the main window answers the
+// platform's device notices.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/shell_win.h"
+
+#include <dbt.h>
+#include "profiles/profile_library.h"
+#include "profiles/profile_record.h"
+#include "resources/resource.h"
+
+namespace {
+
+std::wstring ItemText(HMENU menu, UINT position) {
+    wchar_t text[128] = {};
+    GetMenuStringW(menu, position, text, 128, MF_BYPOSITION);
+    return text;
+}
+
+TEST(ProfileMenu, RefusedFilesAreGreyedNamedAndKeepTheirIds) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    static ProfileRecord records[3] = {};
+    uint8_t accepted[3] = {1, 0, 0};
+    CopyUtf16(records[0].Title, kProfileTitleChars, u"Racing");
+    CopyUtf16(records[0].FileName, kProfileFileNameChars, u"racing.ini");
+    CopyUtf16(records[1].FileName, kProfileFileNameChars, u"Padtuner.ini");
+    state.profiles = records;
+    state.profileAccepted = accepted;
+    state.profileCount = 3;
+
+    for (int transport = 0; transport < 2; ++transport) {
+        HMENU menu = BuildProfileMenu(&state, transport);
+        ASSERT_NE(menu, nullptr);
+        ASSERT_EQ(GetMenuItemCount(menu), 3);
+        const UINT first = transport == 0 ? 0x8000 : 0x8100;
+        for (UINT i = 0; i < 3; ++i) {
+            EXPECT_EQ(GetMenuItemID(menu, static_cast<int>(i)), first + i);
+            const UINT menuState = GetMenuState(menu, i, MF_BYPOSITION);
+            EXPECT_EQ((menuState & MF_GRAYED) != 0, accepted[i] == 0) << i;
+        }
+        EXPECT_EQ(ItemText(menu, 0), L"Racing");
+        EXPECT_EQ(ItemText(menu, 1), L"Padtuner.ini");
+        EXPECT_EQ(ItemText(menu, 2), L"(unreadable)");
+        DestroyMenu(menu);
+    }
+    state.profiles = nullptr;
+    state.profileAccepted = nullptr;
+    state.profileCount = 0;
+}
+
+// Each tray icon carries its own image for each small-icon size from 100 to 200 percent
+// scaling, so the loader never stretches a 16-pixel picture.
+TEST(TrayIcons, EachSmallIconSizeHasItsOwnImage) {
+    HMODULE module = GetModuleHandleW(nullptr);
+    for (int icon = IDI_TRAY_BASE; icon < IDI_TRAY_BASE + kTrayIconCount; ++icon) {
+        HRSRC group = FindResourceW(module, MAKEINTRESOURCEW(icon), MAKEINTRESOURCEW(14)); // RT_GROUP_ICON
+        ASSERT_NE(group, nullptr) << icon;
+        auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
+        ASSERT_NE(directory, nullptr);
+        for (int size : {16, 20, 24, 32}) {
+            const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, 0);
+            HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3)); // RT_ICON
+            ASSERT_NE(image, nullptr) << icon << " " << size;
+            const auto* header =
+                static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(module, image)));
+            ASSERT_NE(header, nullptr);
+            EXPECT_EQ(header->biWidth, size) << icon;
+            EXPECT_EQ(header->biHeight, 2 * size) << icon; // picture and mask
+        }
+    }
+}
+
+// The tool's main window procedure with the Tool state given at creation, and no tray icon;
+// message-only, so it needs no display.
+HWND CreateToolWindow(ToolState* state) {
+    static ATOM atom = 0;
+    if (atom == 0) {
+        WNDCLASSEXW wc = {};
+        wc.cbSize = sizeof wc;
+        wc.lpfnWndProc = MainWindowProc;
+        wc.hInstance = GetModuleHandleW(nullptr);
+        wc.lpszClassName = L"PADWARDEN-TEST";
+        atom = RegisterClassExW(&wc);
+    }
+    state->enableTrayIcon = 0;
+    return CreateWindowExW(0, L"PADWARDEN-TEST", L"", WS_POPUP, 0, 0, 1, 1, HWND_MESSAGE, nullptr,
+                           GetModuleHandleW(nullptr), state);
+}
+
+void DestroyToolWindow(HWND window) {
+    DestroyWindow(window);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+}
+
+TEST(MainWindow, QueryRemoveOfAnOpenDeviceLetsGoOfItsHandle) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    HWND window = CreateToolWindow(&state);
+    ASSERT_NE(window, nullptr);
+    wchar_t folder[MAX_PATH];
+    wchar_t file[MAX_PATH];
+    ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
+    ASSERT_NE(GetTempFileNameW(folder, L"pdw", 0, file), 0u);
+    // A real handle stands for the device's: the slot must close it when the notice names it.
+    HANDLE device = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(device, INVALID_HANDLE_VALUE);
+    HANDLE other = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(other, INVALID_HANDLE_VALUE);
+    state.bthDevices[0].handle = device;
+    state.bthDeviceCount = 1;
+
+    DEV_BROADCAST_HANDLE notice = {};
+    notice.dbch_size = sizeof notice;
+    notice.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    notice.dbch_handle = other; // not the slot's: nothing happens
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&notice)),
+              TRUE);
+    EXPECT_EQ(state.bthDevices[0].handle, device);
+    EXPECT_EQ(state.bthDeviceCount.load(), 1u);
+
+    notice.dbch_handle = device;
+    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&notice)),
+              TRUE)
+        << "the removal is granted";
+    EXPECT_EQ(state.bthDevices[0].handle, nullptr);
+    EXPECT_EQ(state.bthDeviceCount.load(), 0u);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(device, &flags)) << "the handle is really closed";
+    EXPECT_TRUE(GetHandleInformation(other, &flags));
+
+    // A notice of another kind of device carries no handle and closes nothing.
+    DEV_BROADCAST_HDR volume = {};
+    volume.dbch_size = sizeof volume;
+    volume.dbch_devicetype = DBT_DEVTYP_VOLUME;
+    state.bthDevices[0].handle = other;
+    state.bthDeviceCount = 1;
+    SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&volume));
+    EXPECT_EQ(state.bthDevices[0].handle, other);
+    state.bthDevices[0].handle = nullptr;
+    state.bthDeviceCount = 0;
+    CloseHandle(other);
+    DeleteFileW(file);
+    DestroyToolWindow(window);
+}
+
+} // namespace
