@@ -50,6 +50,8 @@ void UnregisterModelessDialog(ToolState* state, HWND dialog);
 int IsModelessDialogMessage(ToolState* state, MSG* message);
 // Opens the dialog unless its place says it is open; shows 1005 when it cannot be created.
 void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLGPROC procedure);
+// Loads and registers the common controls before the first dialog; main thread only.
+void LoadCommonControls();
 // The Tool state handed to a dialog procedure at its initialisation message.
 ToolState* DialogState(HWND dialog);
 // The placement convention: marks the place open and moves the dialog onto the screen.

@@ -111,10 +111,6 @@ int StartUp(HINSTANCE instance) {
             state->profilesAvailable = 1;
         state->debugMode = static_cast<uint32_t>(IsDebugCommandLine());
 
-        // The up-down control of the settings dialog needs the common controls registered.
-        INITCOMMONCONTROLSEX controls = {sizeof controls,
-                                         ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-        InitCommonControlsEx(&controls);
         state->taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
 
         if (!OpenRumbleBlock(state)) {

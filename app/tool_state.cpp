@@ -15,9 +15,11 @@ void InitializeToolStateDefaults(ToolState* state) {
     state->enableNotifyPSButton = 1;
     state->iconAnimationSpeed = 10;
     state->rumbleEnabled = 1;
+    state->trayPictureShown = -1;
 }
 
-void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major, uint32_t minor) {
+void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major,
+                            uint32_t minor) {
     state->isAdmin = adminResult ? 1 : 0;
     if (state->isAdmin) {
         state->canResetDriver = 1;

@@ -115,6 +115,9 @@ struct ToolState {
     uint8_t* profileAccepted = nullptr;
     // The session is ending: the settings are saved and the window goes.
     int32_t sessionEnded = 0;
+    // Index of the picture last handed to the notification area, -1 when unknown: a frame that
+    // would show the same picture again is not sent.
+    SharedI32 trayPictureShown{-1};
 };
 
 // Resets every member to zero and sets the documented defaults; must run before any other

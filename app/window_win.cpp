@@ -241,6 +241,7 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
         break;
     case CommandAction::MigrateRumbleSettings: RunRumbleMigrationCommand(state); break;
     case CommandAction::OpenRumbleViewer:
+        LoadCommonControls();
         DialogBoxParamW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDD_RUMBLE_VIEWER), window,
                         RumbleViewerDlgProc, reinterpret_cast<LPARAM>(state));
         break;

@@ -5,7 +5,10 @@ on a private Xvfb. For each it prints its own CPU milliseconds per minute, the W
 the tray host's (explorer) over the same span, and its resident and private memory with the ratio
 to the floor. It prints figures and asserts nothing.
 
-  bench/idle_cost.py [--seconds N] [--warmup N] [--build DIR]
+  bench/idle_cost.py [--seconds N] [--warmup N] [--build DIR] [--before DIR]
+
+--before DIR measures the tool from a second Windows build folder too (an earlier commit's), in
+the same run under the same server, so the two can be compared line by line.
 """
 import argparse
 import os
@@ -72,8 +75,9 @@ def memory_kb(pid):
     return values.get("VmRSS"), values.get("RssAnon")
 
 
-def measure(wine, exe, seconds, warmup, args=()):
-    wine.start(exe, *args)
+def measure(wine, path, seconds, warmup, args=()):
+    wine.start(path, *args)
+    exe = os.path.basename(path)
     pid = harness.wait_for(lambda: find_pid(exe), 30, what=exe)
     time.sleep(warmup)
     others = {"wineserver": find_pid("wineserver"), "explorer": find_pid("explorer.exe")}
@@ -100,6 +104,33 @@ def close(wine, exe, cls, command=None):
     harness.wait_for(lambda: find_pid(exe) is None, 20, what=f"{exe} to end")
 
 
+def measure_tool(wine, build, tag, opts):
+    rows = []
+    exe = lambda name: os.path.join(build, name)  # noqa: E731
+    rows.append((f"{tag}padwarden.exe, no controller", measure(wine, exe("padwarden.exe"), opts.seconds, opts.warmup)))
+    close(wine, "padwarden.exe", "PADWARDEN", command=40036)
+    work = os.path.join(harness.BUILD, "idle-cost")
+    os.makedirs(work, exist_ok=True)
+    script = os.path.join(work, "script.txt")
+    control = os.path.join(work, "control.txt")
+    with open(script, "w") as f:
+        f.write("add usb\nadd bth\n")
+    open(control, "w").close()
+    sim = wine.start(exe("ds3sim.exe"), "--script", script, "--control", control)
+    harness.wait_for(lambda: find_pid("ds3sim.exe"), 30, what="ds3sim.exe")
+    time.sleep(2)
+    rows.append((f"{tag}padwarden-sim.exe, two controllers",
+                 measure(wine, exe("padwarden-sim.exe"), opts.seconds, opts.warmup)))
+    close(wine, "padwarden-sim.exe", "PADWARDEN", command=40036)
+    with open(control, "a") as f:
+        f.write("quit\n")
+    try:
+        sim.wait(20)
+    except Exception:  # noqa: BLE001  (a simulator that does not go is ended with the server)
+        sim.kill()
+    return rows
+
+
 def fmt(v, spec):
     return "-" if v is None else format(v, spec)
 
@@ -108,6 +139,7 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__, formatter_class=argparse.RawDescriptionHelpFormatter)
     parser.add_argument("--seconds", type=float, default=60.0, help="measured span per program")
     parser.add_argument("--warmup", type=float, default=10.0, help="settling time before the span")
+    parser.add_argument("--before", help="an earlier Windows build folder to measure beside this one")
     opts = parser.parse_args()
     display = harness.Display()
     name = display.start()
@@ -120,30 +152,20 @@ def main():
         wine.reg_delete()
         rows.append(("floor (bare tray program)", measure(wine, "floor_tray.exe", opts.seconds, opts.warmup)))
         close(wine, "floor_tray.exe", "PADWARDEN_FLOOR")
-        rows.append(("padwarden.exe, no controller", measure(wine, "padwarden.exe", opts.seconds, opts.warmup)))
-        close(wine, "padwarden.exe", "PADWARDEN", command=40036)
-        work = os.path.join(harness.BUILD, "idle-cost")
-        os.makedirs(work, exist_ok=True)
-        script = os.path.join(work, "script.txt")
-        control = os.path.join(work, "control.txt")
-        with open(script, "w") as f:
-            f.write("add usb\nadd bth\n")
-        open(control, "w").close()
-        wine.start("ds3sim.exe", "--script", script, "--control", control)
-        harness.wait_for(lambda: find_pid("ds3sim.exe"), 30, what="ds3sim.exe")
-        time.sleep(2)
-        rows.append(("padwarden-sim.exe, two controllers",
-                     measure(wine, "padwarden-sim.exe", opts.seconds, opts.warmup)))
-        close(wine, "padwarden-sim.exe", "PADWARDEN", command=40036)
+        builds = [("", harness.BUILD)]
+        if opts.before:
+            builds.insert(0, ("before: ", os.path.abspath(opts.before)))
+        for tag, build in builds:
+            rows.extend(measure_tool(wine, build, tag, opts))
     finally:
         wine.stop_all(restart=False)
         display.stop()
     floor_rss = rows[0][1]["rss"]
     print(f"idle cost over {opts.seconds:.0f} s per program, after {opts.warmup:.0f} s to settle (CPU in ms per minute)")
-    print(f"{'program':38} {'own CPU':>8} {'wineserver':>10} {'explorer':>9} {'RSS MB':>7} {'private MB':>10} {'RSS/floor':>9}")
+    print(f"{'program':46} {'own CPU':>8} {'wineserver':>10} {'explorer':>9} {'RSS MB':>7} {'private MB':>10} {'RSS/floor':>9}")
     for label, r in rows:
         ratio = None if not floor_rss or not r["rss"] else r["rss"] / floor_rss
-        print(f"{label:38} {fmt(r['own'], '8.1f')} {fmt(r['wineserver'], '10.1f')} {fmt(r['explorer'], '9.1f')} "
+        print(f"{label:46} {fmt(r['own'], '8.1f')} {fmt(r['wineserver'], '10.1f')} {fmt(r['explorer'], '9.1f')} "
               f"{fmt(r['rss'] and r['rss'] / 1024, '7.1f')} {fmt(r['anon'] and r['anon'] / 1024, '10.1f')} "
               f"{fmt(ratio, '8.2f')}x")
 

@@ -1,6 +1,6 @@
 enable_language(RC)
 
-set(WIN_LIBS hid setupapi cfgmgr32 comctl32 shell32 user32 gdi32 advapi32 uxtheme)
+set(WIN_LIBS hid setupapi cfgmgr32 shell32 user32 gdi32 advapi32)
 if(MINGW)
   # No MinGW runtime DLL has to travel with the executables.
   add_link_options(-static)

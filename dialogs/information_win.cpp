@@ -1,7 +1,6 @@
 #include "app/shell_win.h"
 
 #include <commctrl.h>
-#include <uxtheme.h>
 #include "app/ui_port.h"
 #include "dialogs/debug_text.h"
 #include "dialogs/information.h"
@@ -130,7 +129,15 @@ INT_PTR InitInformation(HWND dialog, ToolState* state, int usb) {
     if (!usb) {
         HWND bar = GetDlgItem(dialog, IDC_INFO_BATTERY);
         // A themed progress bar ignores its bar colour, and the colour is what tells the state.
-        SetWindowTheme(bar, L"", L"");
+        // The theme engine is already loaded with the common controls; it is not imported.
+        HMODULE theme = GetModuleHandleW(L"uxtheme.dll");
+        using SetTheme = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+        auto setTheme =
+            theme != nullptr
+                ? reinterpret_cast<SetTheme>(reinterpret_cast<void*>(GetProcAddress(theme, "SetWindowTheme")))
+                : nullptr;
+        if (setTheme != nullptr)
+            setTheme(bar, L"", L"");
         SendMessageW(bar, PBM_SETRANGE32, 0, 5);
     }
     FillInformation(dialog, state, usb);

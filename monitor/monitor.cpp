@@ -6,6 +6,7 @@
 #include "app/bytes.h"
 #include "driver/discovery.h"
 #include "driver/driver_link.h"
+#include "monitor/tray_icon.h"
 
 namespace {
 
@@ -17,9 +18,16 @@ uint32_t DriverStatusOf(const DeviceSlot& slot) {
 }
 
 void SendFrame(ToolState* state) {
-    if (state->enableTrayIcon)
-        ModifyTrayIcon(state);
     state->animationTicks = 0;
+    if (!state->enableTrayIcon)
+        return;
+    // Most frames at rest show the picture already up; sending it again makes the shell redraw
+    // for nothing, once a second, for as long as the tool runs.
+    const int32_t picture = TrayIconIndex(state->iconValue);
+    if (picture == state->trayPictureShown.load())
+        return;
+    ModifyTrayIcon(state);
+    state->trayPictureShown = picture;
 }
 
 } // namespace

@@ -133,6 +133,7 @@ int AddTrayIcon(ToolState* state) {
     lstrcpynW(nid->szTip, W(state->caption), 128);
     const BOOL added = Shell_NotifyIconW(NIM_ADD, nid);
     state->trayIconShown = added ? 1 : 0;
+    state->trayPictureShown = 0;
     return added ? 1 : 0;
 }
 

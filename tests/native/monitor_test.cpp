@@ -142,6 +142,26 @@ TEST(MonitorAnimation, FrameLastsSpeedPlusOnePasses) {
     EXPECT_EQ(SentValues().size(), sentBefore);
 }
 
+TEST(MonitorAnimation, AFrameThatShowsThePictureAlreadyUpSendsNothing) {
+    ToolState& state = FreshState();
+    state.iconAnimationSpeed = 0;
+    state.statusBits = 1;
+    SetIconMode(&state, 1);
+    Frames(state, 20); // no controller: the base picture, frame after frame
+    EXPECT_EQ(SentValues(), (std::vector<uint32_t>{1})) << "sent once, then left alone";
+    // A connection comes: every change of picture is still sent, and only those.
+    state.statusBits = 1 | 2;
+    EXPECT_EQ(Frames(state, 4), (std::vector<uint32_t>{2, 1, 2, 1}));
+    EXPECT_EQ(SentValues(), (std::vector<uint32_t>{1, 2, 1, 2, 1}));
+    // The blink alternates two pictures, so each of its frames goes out.
+    SetIconMode(&state, 2);
+    Frames(state, 3);
+    EXPECT_EQ(SentValues().size(), 9u);
+    // Back to the status cycle: its first picture goes out at once.
+    SetIconMode(&state, 1);
+    EXPECT_EQ(SentValues().back(), 1u);
+}
+
 TEST(MonitorAnimation, PsButtonBlinkLowBatteryAndStaticIcon) {
     ToolState& state = FreshState();
     state.iconAnimationSpeed = 0;
