@@ -1,5 +1,6 @@
 """A soak run: padwarden-sim.exe beside ds3sim.exe, driven through a seeded random mix of driver
-faults, plugging, suspend and resume, the menu and every dialog, for PADWARDEN_SOAK_MINUTES
+faults, plugging, suspend and resume, force-feedback clients that come, go, hold the mutex and
+die holding it, the menu and every dialog, for PADWARDEN_SOAK_MINUTES
 (default 1). The seed is printed first; PADWARDEN_SOAK_SEED replays a run. At the end the tool
 still answers, no error box appeared that a fault did not ask for, the handle count and private
 bytes read from outside have not grown, and Exit saves all twenty values."""
@@ -32,7 +33,12 @@ DIALOGS = [
     (40025, 1031, 1, 1070, True),  # Bluetooth information
     (40009, None, 2, None, True),  # USB auto fire
     (40020, None, 2, None, True),  # Bluetooth auto fire
+    (40030, None, 2, None, False),  # rumble setting (Cancel: the parameters stay as they are)
+    (40030, None, 1, None, False),  # rumble setting, accepted as filled
+    (40032, None, 1, None, False),  # force-feedback driver information
+    (40049, 1076, 2, None, False),  # rumble parameter viewer (debug mode, modal)
 ]
+MAX_CLIENTS = 3
 DEBUG_VIEW, DEBUG_REFRESH = 1073, 1072
 
 
@@ -53,6 +59,9 @@ class SoakTests(ToolTestCase):
         self.faults = {1: set(), 2: set()}
         self.plugged = {1: True, 2: True}
         self.counts = {}
+        self.clients = []  # control files of the ffsim processes that still run
+        self.client_serial = 0
+        self.mutex_trouble_until = 0.0  # a client held or abandoned the mutex: a refused change is fair
 
     # ---- the simulated driver
 
@@ -197,7 +206,57 @@ class SoakTests(ToolTestCase):
         return f"dialog {command}"
 
     def faulty(self):
-        return any(self.faults.values()) or not all(self.plugged.values())
+        return (any(self.faults.values()) or not all(self.plugged.values())
+                or time.time() < self.mutex_trouble_until)
+
+    # ---- force-feedback clients
+
+    def act_client_comes(self):
+        if len(self.clients) >= MAX_CLIENTS:
+            return self.act_client_goes()
+        self.client_serial += 1
+        n = self.client_serial
+        control = os.path.join(self.work, f"ffsim-{n}-control.txt")
+        script = os.path.join(self.work, f"ffsim-{n}.txt")
+        open(control, "w").close()
+        with open(script, "w") as f:
+            f.write(f"claim Soak{n} 1 0 0 {n}\n")
+        self.wine.start("ffsim.exe", "--script", script, "--control", control, "--log",
+                        os.path.join(self.work, f"ffsim-{n}.log"))
+        self.clients.append(control)
+        return "client comes"
+
+    def client_command(self, line):
+        control = self.clients.pop(self.rng.randrange(len(self.clients)))
+        with open(control, "a") as f:
+            f.write(line + "\n")
+
+    def act_client_goes(self):
+        if not self.clients:
+            return self.act_client_comes()
+        self.client_command("quit")
+        return "client goes"
+
+    def act_client_dies_holding(self):
+        if not self.clients:
+            return self.act_client_comes()
+        self.mutex_trouble_until = time.time() + 3
+        self.client_command("die-holding")
+        return "client dies holding the mutex"
+
+    def act_client_holds(self):
+        if not self.clients:
+            return self.act_client_comes()
+        control = self.rng.choice(self.clients)
+        self.mutex_trouble_until = time.time() + 2.5
+        with open(control, "a") as f:
+            f.write("hold 800\n")
+        return "client holds the mutex"
+
+    def act_toggle(self):
+        self.wine.probe("post", self.main_window()["hwnd"], WM_COMMAND, 40031, 0)
+        time.sleep(0.3)
+        return "rumble toggle"
 
     def test_soak(self):
         print(f"soak seed {SEED} for {MINUTES:g} min (replay: PADWARDEN_SOAK_SEED={SEED})", file=sys.stderr,
@@ -207,7 +266,8 @@ class SoakTests(ToolTestCase):
         tool = self.main_window()
         wait_for(lambda: re.search(r"^GET dev=2 ok", self.log_text(), re.M), 30, what="the first polls")
         actions = [(self.act_plug, 2), (self.act_restart, 1), (self.act_fault, 3), (self.act_power, 2),
-                   (self.act_menu, 3), (self.act_dialog, 4)]
+                   (self.act_menu, 3), (self.act_dialog, 5), (self.act_client_comes, 2), (self.act_client_goes, 1),
+                   (self.act_client_dies_holding, 1), (self.act_client_holds, 1), (self.act_toggle, 1)]
         weights = [w for _, w in actions]
         start = time.time()
         end = start + MINUTES * 60
