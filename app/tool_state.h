@@ -118,6 +118,10 @@ struct ToolState {
     // Index of the picture last handed to the notification area, -1 when unknown: a frame that
     // would show the same picture again is not sent.
     SharedI32 trayPictureShown{-1};
+    // Ends the Monitor thread's wait between passes early; see WakeMonitor.
+    ManualResetEvent wakeEvent;
+    // Passes the Monitor thread has made, readable from any thread.
+    SharedU32 monitorPasses{0};
 };
 
 // Resets every member to zero and sets the documented defaults; must run before any other

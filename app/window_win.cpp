@@ -6,6 +6,7 @@
 #include "driver/discovery.h"
 #include "driver/driver_link.h"
 #include "driver/driver_reset.h"
+#include "monitor/monitor.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"
@@ -60,8 +61,9 @@ constexpr DWORD kMonitorStopMs = 1500;
 
 LRESULT MsgClose(ToolState* state, HWND window) {
     state->running = 0;
-    // A parked Monitor thread would never see the cleared flag.
+    // A parked Monitor thread would never see the cleared flag, an idle one not for a second.
     EventSet(&state->resumeEvent);
+    WakeMonitor(state);
     WaitForMonitor(state, &state->monitorExited, 1, kMonitorStopMs);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
@@ -82,6 +84,8 @@ LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
 void CloseAndRediscover(ToolState* state) {
     CloseDevices(state);
     DiscoverDevices(state);
+    // The icon and the menu follow at once, not at the next pass of an idle thread.
+    WakeMonitor(state);
 }
 
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
@@ -119,6 +123,7 @@ void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
 // Parks the Monitor thread and closes the devices, so nothing polls a device that sleeps.
 void ParkForSuspend(ToolState* state, DWORD limitMs) {
     state->pauseRequested = 1;
+    WakeMonitor(state);
     // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
     WaitForMonitor(state, &state->monitorPaused, 1, limitMs);
     CloseDevices(state);

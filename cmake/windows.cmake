@@ -42,6 +42,16 @@ function(padwarden_executable name)
   target_link_libraries(${name} PRIVATE padwarden_shell)
   if(MINGW)
     target_link_options(${name} PRIVATE -municode)
+    # The debug information goes to a file beside the program: Wine loads every section of a
+    # MinGW image into memory, and the DWARF sections are most of this one (about 1.7 MB that a
+    # resident tool would carry all day). Debuggers find the file through the debug link.
+    find_program(PADWARDEN_OBJCOPY NAMES x86_64-w64-mingw32-objcopy objcopy REQUIRED)
+    add_custom_command(TARGET ${name} POST_BUILD
+      COMMAND ${PADWARDEN_OBJCOPY} --only-keep-debug $<TARGET_FILE_NAME:${name}> $<TARGET_FILE_NAME:${name}>.debug
+      COMMAND ${PADWARDEN_OBJCOPY} --strip-debug --add-gnu-debuglink=$<TARGET_FILE_NAME:${name}>.debug
+              $<TARGET_FILE_NAME:${name}>
+      WORKING_DIRECTORY $<TARGET_FILE_DIR:${name}>
+      VERBATIM)
   endif()
 endfunction()
 

@@ -204,17 +204,38 @@ void PauseCheck(ToolState* state) {
     state->monitorPaused = 0;
 }
 
+int MonitorIdle(const ToolState* state) {
+    return state->usbDeviceCount.load() == 0 && state->bthDeviceCount.load() == 0 &&
+                   state->rumbleSlotMask == 0
+               ? 1
+               : 0;
+}
+
+void WakeMonitor(ToolState* state) {
+    EventSet(&state->wakeEvent);
+}
+
 void MonitorThreadMain(ToolState* state) {
     state->monitorExited = 0;
     DiscoverDevices(state);
     SetIconMode(state, 1);
     while (state->running) {
+        // A wake that comes during the pass is not lost: the wait below then returns at once.
+        EventReset(&state->wakeEvent);
         PollPass(state);
+        ++state->monitorPasses;
         PauseCheck(state);
         AnimationStep(state);
         if (!state->running)
             break;
-        std::this_thread::sleep_for(std::chrono::milliseconds(state->threadInterval));
+        if (MonitorIdle(state)) {
+            // Every wake-up costs processor time for as long as the tool runs, which matters most
+            // when there is nothing to watch; what can change that comes with a wake.
+            const uint32_t wait = state->threadInterval > kIdlePassMs ? state->threadInterval : kIdlePassMs;
+            EventWait(&state->wakeEvent, std::chrono::milliseconds(wait));
+        } else {
+            std::this_thread::sleep_for(std::chrono::milliseconds(state->threadInterval));
+        }
     }
     state->monitorExited = 1;
 }

@@ -25,6 +25,14 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered);
 void PauseCheck(ToolState* state);
 // The thread body; `state` is the Tool state.
 void MonitorThreadMain(ToolState* state);
+// With no device open and no force-feedback client registered a pass has nothing to read or
+// sweep but a newcomer's slot: the thread then waits kIdlePassMs (or the interval, if longer)
+// between passes instead of the interval.
+constexpr uint32_t kIdlePassMs = 1000;
+int MonitorIdle(const ToolState* state);
+// Starts the next pass at once; the main thread calls it after it stops, parks or rediscovers,
+// so that an idle thread does not keep the change waiting.
+void WakeMonitor(ToolState* state);
 
 // Tray port: sends the record with the icon for `iconValue` to the notification area.
 void ModifyTrayIcon(ToolState* state);

@@ -249,6 +249,7 @@ class MonitorThread : public ::testing::Test {
     void TearDown() override {
         state_->running = 0;
         EventSet(&state_->resumeEvent);
+        WakeMonitor(state_);
         thread_.join();
         CloseDevices(state_);
         SimReset();
@@ -281,6 +282,47 @@ TEST_F(MonitorThread, StopsSoonAfterRunningIsCleared) {
     EXPECT_EQ(state_->bthConnected.load(), 1);
     state_->running = 0;
     EXPECT_TRUE(WaitFlag(state_->monitorExited, 1, 2s));
+}
+
+TEST_F(MonitorThread, WithNothingToWatchItWaitsLongerAndAWakeBringsThePassAtOnce) {
+    std::this_thread::sleep_for(100ms);
+    const uint32_t busyFrom = state_->monitorPasses;
+    std::this_thread::sleep_for(300ms);
+    EXPECT_GE(state_->monitorPasses - busyFrom, 5u) << "two controllers: a pass every 20 ms";
+
+    // Both controllers go: the thread notices at its next pass and then waits a second a pass.
+    SimReset();
+    CloseDevices(state_);
+    WakeMonitor(state_);
+    std::this_thread::sleep_for(100ms);
+    const uint32_t idleFrom = state_->monitorPasses;
+    std::this_thread::sleep_for(1500ms);
+    EXPECT_LE(state_->monitorPasses - idleFrom, 2u) << "idle: about a pass a second";
+
+    // A controller comes back: the main thread rediscovers and wakes the thread, which polls it
+    // at once and keeps the interval from then on.
+    const uint32_t reads = CountReads();
+    SimAddDevice(SimKind::DriverUsb);
+    DiscoverDevices(state_);
+    WakeMonitor(state_);
+    std::this_thread::sleep_for(150ms);
+    EXPECT_GE(CountReads() - reads, 3u);
+    EXPECT_EQ(state_->usbConnected.load(), 1);
+
+    // Idle again; a stop or a pause request reaches the waiting thread at once through the wake.
+    SimReset();
+    CloseDevices(state_);
+    WakeMonitor(state_);
+    std::this_thread::sleep_for(1200ms); // well inside an idle wait
+    state_->pauseRequested = 1;
+    WakeMonitor(state_);
+    EXPECT_TRUE(WaitFlag(state_->monitorPaused, 1, 400ms));
+    Resume();
+    ASSERT_TRUE(WaitFlag(state_->monitorPaused, 0));
+    std::this_thread::sleep_for(300ms);
+    state_->running = 0;
+    WakeMonitor(state_);
+    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1, 400ms));
 }
 
 TEST_F(MonitorThread, ParkedThreadPollsNothingUntilResumed) {
