@@ -24,36 +24,28 @@ TICK = os.sysconf("SC_CLK_TCK")
 PREFIX = None  # the Wine prefix whose processes are measured; others may run beside it
 
 
-def in_prefix(pid):
-    try:
-        with open(f"/proc/{pid}/environ", "rb") as f:
-            return f"WINEPREFIX={PREFIX}".encode() in f.read().split(b"\0")
-    except OSError:
-        return False
-
-
 def find_pid(name):
-    """The Linux process of this prefix that runs the Windows program `name` (its command line
-    names the exe); for "wineserver", the prefix's server."""
-    name = name.lower()
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                first = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
-        except OSError:
-            continue
-        base = first.replace("\\", "/").rsplit("/", 1)[-1]
-        if (base == name or (name == "wineserver" and base.startswith("wineserver"))) and in_prefix(entry):
-            return int(entry)
-    return None
+    """The Linux process of the measured prefix that runs the Windows program `name`; for
+    "wineserver", the prefix's server."""
+    if name == "wineserver":
+        return harness.linux_pid(PREFIX, "wineserver64") or harness.linux_pid(PREFIX, "wineserver")
+    return harness.linux_pid(PREFIX, name)
 
 
 def cpu_ms(pid):
-    """User plus system CPU of the process, dead threads included, in milliseconds."""
+    """CPU time of the process in milliseconds: the nanosecond run times of its live threads
+    (/proc/PID/task/*/schedstat) when they can be read, else user plus system time in clock
+    ticks, which also counts threads that ended but only to 10 ms."""
     if pid is None:
         return None
+    try:
+        total = 0
+        for task in os.listdir(f"/proc/{pid}/task"):
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total += int(f.read().split()[0])
+        return total / 1e6
+    except (OSError, ValueError, IndexError):
+        pass
     try:
         with open(f"/proc/{pid}/stat") as f:
             fields = f.read().rsplit(")", 1)[1].split()

@@ -4,6 +4,7 @@ import argparse
 import os
 import shutil
 import signal
+import struct
 import subprocess
 import sys
 import tempfile
@@ -280,6 +281,28 @@ def read_ppm(argv, env=None):
     w, h, body = int(fields[1]), int(fields[2]), data[pos + 1:]
     px = [tuple(body[i:i + 3]) for i in range(0, w * h * 3, 3)]
     return w, h, px
+
+
+def read_text(path):
+    """A file's text as far as it is written, empty while it does not exist yet (simulator logs)."""
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+def sealed_request_hex(r):
+    """Puts the checksum into the 109 request bytes `r` (a bytearray) as the driver checks it:
+    rotate left by one and XOR over the 64 little-endian words of the report from byte 1, the
+    rest of the 256 bytes zero; returns the bytes as the simulator logs them."""
+    scratch = bytes(r[1:109]) + bytes(256 - 108)
+    h = 0
+    for i in range(64):
+        h = ((h << 1) | (h >> 31)) & 0xFFFFFFFF
+        h ^= struct.unpack_from("<I", scratch, 4 * i)[0]
+    r[13:17] = struct.pack("<I", h)
+    return " ".join(f"{b:02X}" for b in r)
 
 
 def linux_pid(prefix, exe):

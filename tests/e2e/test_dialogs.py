@@ -34,13 +34,7 @@ def auto_fire_request(mask):
     r[9:13] = struct.pack("<I", 1)
     r[17:21] = struct.pack("<I", 0x00080000)
     r[105:109] = struct.pack("<I", mask)
-    scratch = bytes(r[1:109]) + bytes(256 - 108)
-    h = 0
-    for i in range(64):
-        h = ((h << 1) | (h >> 31)) & 0xFFFFFFFF
-        h ^= struct.unpack_from("<I", scratch, 4 * i)[0]
-    r[13:17] = struct.pack("<I", h)
-    return " ".join(f"{b:02X}" for b in r)
+    return harness.sealed_request_hex(r)
 
 
 class DriverDialogCase(ToolTestCase):
@@ -82,11 +76,7 @@ class DriverDialogCase(ToolTestCase):
         wait_for(polled_after, 10, what="a second poll")
 
     def log_text(self):
-        try:
-            with open(self.log, encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return harness.read_text(self.log)
 
     def log_lines(self, pattern):
         return [l for l in self.log_text().splitlines() if re.search(pattern, l)]

@@ -105,13 +105,7 @@ def expected_profile_request():
     r[92:96] = struct.pack("<I", 65537)
     r[100] = 2
     r[101:105] = bytes([11, 12, 13, 270 & 0xFF])
-    scratch = bytes(r[1:109]) + bytes(256 - 108)
-    h = 0
-    for i in range(64):
-        h = ((h << 1) | (h >> 31)) & 0xFFFFFFFF
-        h ^= struct.unpack_from("<I", scratch, 4 * i)[0]
-    r[13:17] = struct.pack("<I", h)
-    return " ".join(f"{b:02X}" for b in r)
+    return harness.sealed_request_hex(r)
 
 
 class SimulatedDriverTests(ToolTestCase):
@@ -138,11 +132,7 @@ class SimulatedDriverTests(ToolTestCase):
             f.write(line + "\n")
 
     def log_text(self):
-        try:
-            with open(self.log, encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return harness.read_text(self.log)
 
     def log_lines(self, pattern):
         return [l for l in self.log_text().splitlines() if re.search(pattern, l)]

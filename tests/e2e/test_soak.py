@@ -73,11 +73,7 @@ class SoakTests(ToolTestCase):
         wait_for(lambda: "READY" in self.log_text(), 30, what="ds3sim to be ready")
 
     def log_text(self):
-        try:
-            with open(self.log, encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
+        return harness.read_text(self.log)
 
     def sim(self, line):
         with open(self.control, "a") as f:
