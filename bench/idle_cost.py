@@ -34,8 +34,8 @@ def find_pid(name):
 
 def cpu_ms(pid):
     """CPU time of the process in milliseconds: the nanosecond run times of its live threads
-    (/proc/PID/task/*/schedstat) when they can be read, else user plus system time in clock
-    ticks, which also counts threads that ended but only to 10 ms."""
+    (/proc/PID/task/*/schedstat) where the kernel keeps them, else user plus system time in
+    clock ticks (10 ms steps)."""
     if pid is None:
         return None
     try:
@@ -43,7 +43,8 @@ def cpu_ms(pid):
         for task in os.listdir(f"/proc/{pid}/task"):
             with open(f"/proc/{pid}/task/{task}/schedstat") as f:
                 total += int(f.read().split()[0])
-        return total / 1e6
+        if total > 0:  # some kernels and sandboxes report zero here for every thread
+            return total / 1e6
     except (OSError, ValueError, IndexError):
         pass
     try:
