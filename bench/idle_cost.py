@@ -124,8 +124,8 @@ def measure_tool(wine, build, tag, opts):
     return rows
 
 
-def fmt(v, spec):
-    return "-" if v is None else format(v, spec)
+def fmt(v, form):
+    return "-" if v is None else format(v, form)
 
 
 def main():
