@@ -25,6 +25,9 @@ HidDeviceList* OpenHidDeviceList() {
 EnumResult EnumHidInterface(HidDeviceList*, uint32_t, Utf16*, size_t) {
     return EnumResult::End;
 }
+int GetHidInterfaceElement(HidDeviceList*, uint32_t, uint32_t*) {
+    return 0;
+}
 int GetHidParentInstanceId(HidDeviceList*, uint32_t, Utf16*, size_t) {
     return 0;
 }
@@ -60,4 +63,8 @@ int RestartPresentDevice(PresentDeviceList*, uint32_t) {
 int ClosePresentDeviceList(PresentDeviceList*) {
     return 1;
 }
+void* WatchDeviceRemoval(void*, DeviceHandle) {
+    return nullptr;
+}
+void UnwatchDeviceRemoval(void*) {}
 void TraceDebugText(const Utf16*) {}
