@@ -64,8 +64,9 @@ endif()
 
 if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp)
   # Console program: replies and "ds3sim ready" go to stdout.
-  add_executable(ds3sim ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp)
-  target_link_libraries(ds3sim PRIVATE padwarden_sim_core user32 shell32)
+  add_executable(ds3sim ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp ${CMAKE_SOURCE_DIR}/sim/hid_nodes_win.cpp)
+  target_link_libraries(ds3sim PRIVATE padwarden_sim_core user32 shell32 setupapi)
+  add_dependencies(ds3sim pwds3relay)
 endif()
 
 # GoogleTest from Debian's sources, built with this toolchain.
@@ -88,7 +89,7 @@ foreach(t ${E2E_TOOLS})
   get_filename_component(name ${t} NAME_WE)
   string(REGEX REPLACE "_win$" "" name ${name})
   add_executable(${name} ${t})
-  target_link_libraries(${name} PRIVATE user32 comctl32)
+  target_link_libraries(${name} PRIVATE user32 comctl32 hid setupapi)
   if(MINGW)
     target_link_options(${name} PRIVATE -municode)
   endif()
@@ -106,3 +107,15 @@ if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
   add_executable(ffsim ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
   target_link_libraries(ffsim PRIVATE padwarden_sim_core shell32)
 endif()
+
+# The relay minidriver behind the HID stack: a freestanding kernel-mode image loaded by the
+# system's HID class driver, with its INF beside ds3sim.exe, which installs it.
+set(RELAY_DIR ${CMAKE_SOURCE_DIR}/sim/hid_relay)
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pwds3relay.sys ${CMAKE_BINARY_DIR}/pwds3relay.inf
+  COMMAND ${CMAKE_C_COMPILER} -O2 -Wall -Wextra -Werror -ffreestanding -fno-builtin -fno-stack-protector
+          -shared -nostdlib -nostartfiles -Wl,--subsystem,native -Wl,--entry,DriverEntry -Wl,--dynamicbase
+          -Wl,--nxcompat -o ${CMAKE_BINARY_DIR}/pwds3relay.sys ${RELAY_DIR}/relay.c -lntoskrnl -lhidclass -lgcc
+  COMMAND ${CMAKE_COMMAND} -E copy ${RELAY_DIR}/pwds3relay.inf ${CMAKE_BINARY_DIR}/pwds3relay.inf
+  DEPENDS ${RELAY_DIR}/relay.c ${RELAY_DIR}/relay_wire.h ${RELAY_DIR}/pwds3relay.inf
+  COMMENT "Building the HID relay minidriver")
+add_custom_target(pwds3relay ALL DEPENDS ${CMAKE_BINARY_DIR}/pwds3relay.sys ${CMAKE_BINARY_DIR}/pwds3relay.inf)

@@ -2,8 +2,18 @@
 // (sim_pipe.h) and, like Windows, broadcasts WM_DEVICECHANGE / DBT_DEVNODES_CHANGED whenever its
 // set of present devices changes.
 //
-//   ds3sim.exe [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME]
+//   ds3sim.exe [--hid] [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME]
 //              [--restart-delay MS]
+//
+// --hid puts every present simulated device behind the system's HID stack: a root-enumerated
+// device node served by the relay minidriver (hid_relay/, installed into the prefix from the INF
+// beside this program on first use), which passes each feature request back here. Programs then
+// find the devices through the device installer and the HID services, and the system, not this
+// program, announces their arrival and removal. The nodes follow the simulator's device set
+// (add, unplug, plug, remove, restart) and are all removed when it quits; nodes an earlier run
+// left behind are removed at start. What the HID stack decides itself cannot be simulated here:
+// the usage read (noCaps), the parent lookup (noParent), the list faults and the node restart
+// (failRestart, needRestart) keep their effect on the pipe clients only.
 //
 // --script runs FILE's commands before serving; --control polls FILE every 100 ms and runs each
 // complete line appended to it after start (what it held before is left alone, so a restarted
@@ -15,6 +25,7 @@
 // standard output, one line each; "ds3sim ready" is printed once the pipe accepts clients.
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
@@ -23,6 +34,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/hid_nodes_win.h"
+#include "sim/hid_relay/relay_wire.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_pipe_server.h"
 
@@ -172,9 +185,59 @@ std::wstring Environment(const wchar_t* name) {
 }
 
 int Usage() {
-    Say("usage: ds3sim [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME] "
+    Say("usage: ds3sim [--hid] [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME] "
         "[--restart-delay MS]");
     return 2;
+}
+
+std::wstring BesideThisProgram(const wchar_t* file) {
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    if (n == 0 || n >= MAX_PATH)
+        return file;
+    std::wstring dir(path, n);
+    size_t slash = dir.find_last_of(L"\\/");
+    return (slash == std::wstring::npos ? std::wstring() : dir.substr(0, slash + 1)) + file;
+}
+
+// The relay's device nodes, kept equal to the simulator's present devices.
+struct RelayNodes {
+    std::wstring inf;
+    std::vector<uint32_t> installed;
+};
+
+void SyncRelayNodes(RelayNodes* nodes) {
+    std::vector<uint32_t> present = SimPresentDevices();
+    for (size_t i = 0; i < nodes->installed.size();) {
+        uint32_t n = nodes->installed[i];
+        if (std::find(present.begin(), present.end(), n) != present.end()) {
+            ++i;
+            continue;
+        }
+        SimLogNote(RemoveRelayNode(n) ? "NODE remove dev=" + std::to_string(n)
+                                      : "NODE remove dev=" + std::to_string(n) + " failed");
+        nodes->installed.erase(nodes->installed.begin() + static_cast<std::ptrdiff_t>(i));
+    }
+    for (uint32_t n : present) {
+        if (std::find(nodes->installed.begin(), nodes->installed.end(), n) != nodes->installed.end())
+            continue;
+        std::string error;
+        if (InstallRelayNode(nodes->inf, n, &error)) {
+            SimLogNote("NODE add dev=" + std::to_string(n));
+            nodes->installed.push_back(n);
+        } else {
+            SimLogNote("NODE add dev=" + std::to_string(n) + " failed " + error);
+            Say("error: cannot install the relay node of device " + std::to_string(n) + ": " + error);
+            // The next change of the device set tries again.
+        }
+    }
+}
+
+void RemoveRelayNodes(RelayNodes* nodes) {
+    for (uint32_t n : nodes->installed)
+        SimLogNote(RemoveRelayNode(n) ? "NODE remove dev=" + std::to_string(n)
+                                      : "NODE remove dev=" + std::to_string(n) + " failed");
+    nodes->installed.clear();
 }
 
 } // namespace
@@ -189,12 +252,15 @@ int main() {
     std::wstring pipeName = Environment(L"PADWARDEN_DS3SIM_PIPE");
     ControlFile control;
     int useStdin = 0;
+    int hid = 0;
     uint32_t restartDelay = kDefaultRestartDelayMs;
     for (int i = 1; i < argc; ++i) {
         std::wstring arg = argv[i];
         int hasValue = i + 1 < argc;
         if (arg == L"--stdin")
             useStdin = 1;
+        else if (arg == L"--hid")
+            hid = 1;
         else if (arg == L"--script" && hasValue)
             script = argv[++i];
         else if (arg == L"--control" && hasValue)
@@ -249,8 +315,27 @@ int main() {
         Say("error: cannot create pipe " + Narrow(pipeName.c_str()));
         return 1;
     }
-    for (HANDLE pipe : instances)
-        std::thread(ServePipe, pipeName, pipe).detach();
+    if (hid) {
+        const std::wstring relayPipe = FullPipeName(L"" RELAY_PIPE_NAME);
+        for (int i = 0; i < kPipeInstances; ++i)
+            instances.push_back(CreatePipeInstance(relayPipe));
+        if (instances[kPipeInstances] == INVALID_HANDLE_VALUE) {
+            Say("error: cannot create pipe " + Narrow(relayPipe.c_str()));
+            return 1;
+        }
+    }
+    for (size_t i = 0; i < instances.size(); ++i)
+        std::thread(ServePipe, i < kPipeInstances ? pipeName : FullPipeName(L"" RELAY_PIPE_NAME),
+                    instances[i])
+            .detach();
+    RelayNodes nodes;
+    if (hid) {
+        nodes.inf = BesideThisProgram(L"pwds3relay.inf");
+        for (uint32_t n : ListRelayNodes())
+            SimLogNote(RemoveRelayNode(n) ? "NODE leftover removed dev=" + std::to_string(n)
+                                          : "NODE leftover dev=" + std::to_string(n) + " failed");
+        SyncRelayNodes(&nodes);
+    }
     if (useStdin)
         std::thread(ReadStandardInput).detach();
 
@@ -264,11 +349,16 @@ int main() {
         uint32_t now = SimDeviceSetVersion();
         if (now != seen) {
             seen = now;
-            BroadcastDeviceChange();
+            // Behind the HID stack the system announces the change itself.
+            if (hid)
+                SyncRelayNodes(&nodes);
+            else
+                BroadcastDeviceChange();
         }
         if (tick % kControlTicks == 0)
             PollControlFile(&control);
     }
+    RemoveRelayNodes(&nodes);
     SimLogNote("QUIT");
     SimSetLogFile(nullptr);
     Say("ds3sim quit");

@@ -856,14 +856,28 @@ int SimGetUsage(uint32_t handle, uint16_t* usagePage, uint16_t* usage) {
     return 1;
 }
 
-int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
-    Simulator& s = Sim();
-    SleepMs(SlowMsOf(s, handle));
+namespace {
+
+// The device behind a relayed request: a present device with that number, else null with `reason`.
+SimDevice* PresentDevice(Simulator& s, uint32_t id, const char** reason) {
+    SimDevice* d = FindDevice(s, id);
+    if (d == nullptr || !d->present) {
+        *reason = "no-device";
+        return nullptr;
+    }
+    return d;
+}
+
+uint32_t SlowMsOfDevice(Simulator& s, uint32_t id) {
     std::lock_guard<std::mutex> hold(s.lock);
     PumpLocked(s);
-    const char* reason = nullptr;
-    uint32_t deviceId = 0;
-    SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
+    SimDevice* d = FindDevice(s, id);
+    return d != nullptr && d->present ? d->faults.slowMs : 0;
+}
+
+// A read on `d` (null: `reason` says why there is none), logged under `who`. The lock is held.
+int GetFeatureLocked(Simulator& s, SimDevice* d, const char* reason, const std::string& who, uint8_t* buffer,
+                     uint32_t length) {
     if (d != nullptr) {
         if (buffer == nullptr)
             reason = "null-buffer";
@@ -877,7 +891,7 @@ int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
             reason = "refused";
     }
     if (reason != nullptr) {
-        Log(s, Format("GET %s failed reason=%s", WhoLocked(handle, deviceId).c_str(), reason));
+        Log(s, Format("GET %s failed reason=%s", who.c_str(), reason));
         return 0;
     }
     uint8_t answer[kSimReportSize];
@@ -893,15 +907,10 @@ int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
     return 1;
 }
 
-int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
-    Simulator& s = Sim();
-    SleepMs(SlowMsOf(s, handle));
-    std::lock_guard<std::mutex> hold(s.lock);
-    PumpLocked(s);
-    const char* reason = nullptr;
-    uint32_t deviceId = 0;
-    SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
-    std::string head = "SET " + WhoLocked(handle, deviceId);
+// A write on `d`, as GetFeatureLocked.
+int SetFeatureLocked(Simulator& s, SimDevice* d, const char* reason, const std::string& who,
+                     const uint8_t* buffer, uint32_t length) {
+    std::string head = "SET " + who;
     std::string bytes;
     if (buffer != nullptr && length >= 21) {
         uint32_t command = ReadU32LE(buffer + 9);
@@ -937,6 +946,76 @@ int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
     ++d->acceptedWrites;
     Log(s, head + " ok" + bytes);
     return 1;
+}
+
+} // namespace
+
+int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
+    Simulator& s = Sim();
+    SleepMs(SlowMsOf(s, handle));
+    std::lock_guard<std::mutex> hold(s.lock);
+    PumpLocked(s);
+    const char* reason = nullptr;
+    uint32_t deviceId = 0;
+    SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
+    return GetFeatureLocked(s, d, reason, WhoLocked(handle, deviceId), buffer, length);
+}
+
+int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
+    Simulator& s = Sim();
+    SleepMs(SlowMsOf(s, handle));
+    std::lock_guard<std::mutex> hold(s.lock);
+    PumpLocked(s);
+    const char* reason = nullptr;
+    uint32_t deviceId = 0;
+    SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
+    return SetFeatureLocked(s, d, reason, WhoLocked(handle, deviceId), buffer, length);
+}
+
+// ---- device level ----
+
+int SimDeviceGetFeature(uint32_t id, uint8_t* buffer, uint32_t length) {
+    Simulator& s = Sim();
+    SleepMs(SlowMsOfDevice(s, id));
+    std::lock_guard<std::mutex> hold(s.lock);
+    PumpLocked(s);
+    const char* reason = nullptr;
+    SimDevice* d = PresentDevice(s, id, &reason);
+    return GetFeatureLocked(s, d, reason, Format("dev=%u", id), buffer, length);
+}
+
+int SimDeviceSetFeature(uint32_t id, const uint8_t* buffer, uint32_t length) {
+    Simulator& s = Sim();
+    SleepMs(SlowMsOfDevice(s, id));
+    std::lock_guard<std::mutex> hold(s.lock);
+    PumpLocked(s);
+    const char* reason = nullptr;
+    SimDevice* d = PresentDevice(s, id, &reason);
+    return SetFeatureLocked(s, d, reason, Format("dev=%u", id), buffer, length);
+}
+
+int SimDeviceUsage(uint32_t id, uint16_t* usagePage, uint16_t* usage) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(s.lock);
+    PumpLocked(s);
+    const char* reason = nullptr;
+    SimDevice* d = PresentDevice(s, id, &reason);
+    if (d == nullptr || usagePage == nullptr || usage == nullptr)
+        return 0;
+    *usagePage = d->usagePage;
+    *usage = d->usage;
+    return 1;
+}
+
+std::vector<uint32_t> SimPresentDevices() {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(s.lock);
+    PumpLocked(s);
+    std::vector<uint32_t> ids;
+    for (const SimDevice& d : s.devices)
+        if (d.present)
+            ids.push_back(d.id);
+    return ids;
 }
 
 int SimCloseDevice(uint32_t handle) {

@@ -224,6 +224,15 @@ int SimClosePresentList(uint32_t list);
 
 void SimTrace(const std::u16string& text);
 
+// ---- device level: the relay minidriver's requests, which name a device, not a handle ----
+
+// As SimGetFeature / SimSetFeature on present device `id`, with the same log lines.
+int SimDeviceGetFeature(uint32_t id, uint8_t* buffer, uint32_t length);
+int SimDeviceSetFeature(uint32_t id, const uint8_t* buffer, uint32_t length);
+int SimDeviceUsage(uint32_t id, uint16_t* usagePage, uint16_t* usage);
+// The present devices' ids, in the order they were added.
+std::vector<uint32_t> SimPresentDevices();
+
 // Removal watches the in-process device port holds now (native builds only).
 uint32_t SimDeviceWatchCount();
 

@@ -18,6 +18,7 @@
 
 #include "app/bytes.h"
 #include "driver/device_port.h"
+#include "sim/hid_relay/relay_wire.h"
 
 constexpr uint32_t kSimPipeMagic = 0x31535750; // "PWS1"
 constexpr uint32_t kSimPipeHeaderSize = 20;
@@ -42,7 +43,13 @@ enum class SimPipeOp : uint32_t {
     ClosePresentList, // a = list
     Trace,            // payload = text
     GetHidElement,    // a = list, b = interface index; answer a = the element that owns it
+    // From the relay minidriver (sim/hid_relay/relay_wire.h), which names a device, not a handle.
+    RelayDescribe = RELAY_OP_DESCRIBE,      // a = device; answer a = usage page, b = usage
+    RelayGetFeature = RELAY_OP_GET_FEATURE, // a = device, payload = the buffer; answer payload = read
+    RelaySetFeature = RELAY_OP_SET_FEATURE, // a = device, payload = the buffer to write
 };
+static_assert(kSimPipeMagic == RELAY_FRAME_MAGIC && kSimPipeHeaderSize == RELAY_FRAME_HEADER,
+              "the relay speaks the pipe's frame");
 
 struct SimPipeMessage {
     uint32_t code = 0;

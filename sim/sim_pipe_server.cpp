@@ -80,6 +80,22 @@ void ServeSimRequest(const SimPipeMessage& request, SimPipeMessage* answer) {
         SimTrace(GetSimText(request));
         answer->code = 1;
         break;
+    case SimPipeOp::RelayDescribe: {
+        uint16_t page = 0;
+        uint16_t usage = 0;
+        answer->code = static_cast<uint32_t>(SimDeviceUsage(request.a, &page, &usage));
+        answer->a = page;
+        answer->b = usage;
+        break;
+    }
+    case SimPipeOp::RelayGetFeature:
+        std::memcpy(answer->payload, request.payload, request.length);
+        answer->code = static_cast<uint32_t>(SimDeviceGetFeature(request.a, answer->payload, request.length));
+        answer->length = answer->code ? request.length : 0;
+        break;
+    case SimPipeOp::RelaySetFeature:
+        answer->code = static_cast<uint32_t>(SimDeviceSetFeature(request.a, request.payload, request.length));
+        break;
     case SimPipeOp::GetHidElement:
         answer->code = static_cast<uint32_t>(SimHidListElement(request.a, request.b, &answer->a));
         break;
