@@ -47,6 +47,7 @@ constexpr int kControlTicks = 2;
 constexpr uint32_t kDefaultRestartDelayMs = 300;
 constexpr DWORD kMaxScriptBytes = 1 << 20;
 constexpr UINT kDevNodesChanged = 0x0007; // DBT_DEVNODES_CHANGED
+constexpr int kNodeReadyMs = 10000;
 
 std::atomic<int> quitRequested{0};
 std::mutex outputLock;
@@ -218,18 +219,39 @@ void SyncRelayNodes(RelayNodes* nodes) {
                                       : "NODE remove dev=" + std::to_string(n) + " failed");
         nodes->installed.erase(nodes->installed.begin() + static_cast<std::ptrdiff_t>(i));
     }
+    std::vector<uint32_t> added;
     for (uint32_t n : present) {
         if (std::find(nodes->installed.begin(), nodes->installed.end(), n) != nodes->installed.end())
             continue;
         std::string error;
         if (InstallRelayNode(nodes->inf, n, &error)) {
-            SimLogNote("NODE add dev=" + std::to_string(n));
             nodes->installed.push_back(n);
+            added.push_back(n);
         } else {
+            // The next change of the device set tries again.
             SimLogNote("NODE add dev=" + std::to_string(n) + " failed " + error);
             Say("error: cannot install the relay node of device " + std::to_string(n) + ": " + error);
-            // The next change of the device set tries again.
         }
+    }
+    // A node counts as added once programs can find it, so that "added" means "discoverable".
+    for (int waited = 0; !added.empty(); waited += 50) {
+        for (size_t i = 0; i < added.size();) {
+            if (RelayNodeReady(added[i])) {
+                SimLogNote("NODE add dev=" + std::to_string(added[i]));
+                added.erase(added.begin() + static_cast<std::ptrdiff_t>(i));
+            } else {
+                ++i;
+            }
+        }
+        if (waited >= kNodeReadyMs) {
+            for (uint32_t n : added) {
+                SimLogNote("NODE add dev=" + std::to_string(n) + " failed no-interface");
+                Say("error: the relay node of device " + std::to_string(n) + " shows no HID interface");
+            }
+            break;
+        }
+        if (!added.empty())
+            Sleep(50);
     }
 }
 

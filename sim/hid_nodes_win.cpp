@@ -93,6 +93,28 @@ int InstallRelayNode(const std::wstring& infPath, uint32_t number, std::string* 
     return ok;
 }
 
+int RelayNodeReady(uint32_t number) {
+    static const GUID kHidInterface = {
+        0x4d1e55b2, 0xf16f, 0x11cf, {0x88, 0xcb, 0x00, 0x11, 0x11, 0x00, 0x00, 0x30}};
+    wchar_t wanted[64];
+    std::swprintf(wanted, 64, L"HID\\%ls\\%04u", wcschr(kEnumerator, L'\\') + 1,
+                  static_cast<unsigned>(number));
+    HDEVINFO set =
+        SetupDiGetClassDevsW(&kHidInterface, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    if (set == INVALID_HANDLE_VALUE)
+        return 0;
+    SP_DEVINFO_DATA device = {};
+    device.cbSize = sizeof device;
+    int found = 0;
+    for (DWORD i = 0; !found && SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+        wchar_t id[MAX_DEVICE_ID_LEN] = {};
+        found = SetupDiGetDeviceInstanceIdW(set, &device, id, MAX_DEVICE_ID_LEN, nullptr) &&
+                _wcsicmp(id, wanted) == 0;
+    }
+    SetupDiDestroyDeviceInfoList(set);
+    return found;
+}
+
 int RemoveRelayNode(uint32_t number) {
     HDEVINFO set = SetupDiCreateDeviceInfoList(nullptr, nullptr);
     if (set == INVALID_HANDLE_VALUE)

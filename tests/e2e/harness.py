@@ -2,6 +2,7 @@
 ways to look at it from outside (window lists, control texts, the registry, screenshots)."""
 import argparse
 import os
+import re
 import shutil
 import signal
 import struct
@@ -83,6 +84,11 @@ class Wine:
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=240,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            # A new prefix's first boot leaves two service managers running, and a driver that is
+            # installed then is created in one and started from the other: start afresh.
+            self.run(["wineserver", "-k"], timeout=30)
+            self.run(["wineserver", "-w"], timeout=60)
+            self.start_server()
 
     def start_server(self):
         # The server outlives the program that starts it and would inherit that program's output
@@ -263,8 +269,107 @@ class ToolTestCase(unittest.TestCase):
         self.desk.key(*(["Up"] * steps), "Return")
 
 
+class DriverCase(ToolTestCase):
+    """The tool beside the simulated controller driver (ds3sim.exe). With `hid` set the simulator
+    stands behind the system's HID stack and the test runs the product, padwarden.exe, as a user
+    would; without it the simulator serves padwarden-sim.exe over its pipe, which only the tests
+    that need the simulated build's own device table use. Each test starts from an empty settings
+    key and a fresh request log."""
+
+    hid = True
+    work_name = "e2e-driver"
+
+    @property
+    def tool_exe(self):
+        return "padwarden.exe" if self.hid else "padwarden-sim.exe"
+
+    def setUp(self):
+        self.wine.reg_delete()
+        self.work = os.path.join(BUILD, self.work_name)
+        os.makedirs(self.work, exist_ok=True)
+        for old in os.listdir(self.work):
+            os.remove(os.path.join(self.work, old))
+        self.log = os.path.join(self.work, "requests.log")
+        self.control = os.path.join(self.work, "control.txt")
+        open(self.control, "w").close()
+
+    def start_driver(self, script="add usb\nadd bth\n"):
+        path = os.path.join(self.work, "script.txt")
+        with open(path, "w") as f:
+            f.write(script)
+        args = ["--hid"] if self.hid else []
+        self.ds3sim = self.wine.start("ds3sim.exe", *args, "--script", path, "--control", self.control,
+                                      "--log", self.log)
+        wait_for(lambda: "READY" in self.log_text(), 60, what="ds3sim to be ready")
+
+    def start(self, *args, devices=(("1", "DS3U"), ("2", "DS3B"))):
+        """Starts the tool and waits until it has polled each (device, tag) of `devices`."""
+        self.tool = self.start_tool(*args, exe=self.tool_exe)
+        wait_for(lambda: all(self.log_lines(rf"^GET dev={d} ok tag={t}") for d, t in devices), 30,
+                 what="the devices polled")
+        self.main_window = self.tool_windows()[0]["hwnd"]
+        return self.tool
+
+    def control_command(self, *lines):
+        with open(self.control, "a") as f:
+            f.write("".join(line + "\n" for line in lines))
+
+    def log_text(self):
+        return read_text(self.log)
+
+    def log_lines(self, pattern):
+        return [l for l in self.log_text().splitlines() if re.search(pattern, l)]
+
+    def mark(self):
+        return len(self.log_text().splitlines())
+
+    def lines_since(self, mark, pattern=""):
+        return [l for l in self.log_text().splitlines()[mark:] if re.search(pattern, l)]
+
+
 def main():
     unittest.main(verbosity=2)
+
+
+def tray_icon_pictures():
+    """The tray pictures as {id: [(x, y, (r, g, b)), ...]} over their opaque pixels, read from the
+    text pixel maps the icons are drawn from."""
+    pictures = {}
+    for n in range(201, 208):
+        colours, rows, in_rows = {}, [], False
+        with open(os.path.join(ROOT, "resources", "icons", f"icon{n}.txt")) as f:
+            for line in f:
+                line = line.rstrip("\n")
+                if in_rows:
+                    if line:
+                        rows.append(line)
+                elif line.startswith("colour "):
+                    _, key, value = line.split()[:3]
+                    if value != "transparent":
+                        colours[key] = tuple(bytes.fromhex(value))
+                elif line.strip() == "rows":
+                    in_rows = True
+        pictures[n] = [(x, y, colours[ch]) for y, row in enumerate(rows) for x, ch in enumerate(row) if ch in colours]
+    return pictures
+
+
+def identify_tray_icon(desk, pictures):
+    geometry = desk.tray_geometry()
+    if not geometry:
+        return None
+    x, y, _, h = geometry
+    w, hh, px = desk.grab(x, y, 24, min(h, 24))
+    best, best_score = None, None
+    for name, pixels in pictures.items():
+        for dx in range(0, w - 15):
+            for dy in range(0, hh - 15):
+                score = sum(1 for (px_, py_, c) in pixels
+                            if max(abs(a - b) for a, b in zip(px[(py_ + dy) * w + px_ + dx], c)) > 40)
+                # The base picture lies inside the status pictures: on a tie the fuller picture wins.
+                key = (score, -len(pixels))
+                if best_score is None or key < best_score:
+                    best, best_score = name, key
+    return best if best_score is not None and best_score[0] <= 4 else None
 
 
 def read_ppm(argv, env=None):

@@ -2,7 +2,6 @@
 import time
 
 import harness
-import test_driver
 from harness import ToolTestCase, wait_for
 
 VERSION_EN = "Padwarden - Version"
@@ -174,7 +173,7 @@ class LargeIconTests(ToolTestCase):
         self.desk.screenshot("tray-200-percent")
         self.assertGreaterEqual(h, 32, f"the tray's icon row is {h} pixels high")
         # The base picture at 32 pixels, pixel for pixel: sharp, not a blurred stretch.
-        big = [(2 * px + dx, 2 * py + dy, c) for px, py, c in test_driver.tray_icon_pictures()[201]
+        big = [(2 * px + dx, 2 * py + dy, c) for px, py, c in harness.tray_icon_pictures()[201]
                for dx in (0, 1) for dy in (0, 1)]
         gw, gh = min(w, 48), min(h, 48)
         _, _, px = self.desk.grab(x, y, gw, gh)

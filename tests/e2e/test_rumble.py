@@ -9,7 +9,7 @@ import time
 
 import harness
 from harness import BUILD, ToolTestCase, wait_for
-from test_driver import identify_tray_icon, tray_icon_pictures
+from harness import identify_tray_icon, tray_icon_pictures
 
 WM_COMMAND = 0x0111
 CMD_SETTING, CMD_PERMISSION, CMD_INFORMATION, CMD_MIGRATION, CMD_VIEWER = 40030, 40031, 40032, 40047, 40049

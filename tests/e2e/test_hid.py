@@ -1,0 +1,448 @@
+"""The product, padwarden.exe, beside the simulated controller driver behind the system's HID
+stack. ds3sim.exe --hid puts each simulated controller on a device node of the relay minidriver,
+so the tool finds it through the device installer, opens it, reads its capabilities and sends
+every request through the HID class driver, as it would reach the real driver; Wine, not the
+simulator, announces the nodes' arrival and removal. The request log shows what reached the
+driver, byte for byte."""
+import glob
+import os
+import re
+import struct
+import sys
+import time
+
+import harness
+from harness import BUILD, DriverCase, wait_for
+
+PADTUNER_KEY = r"HKCU\Software\Corvane\Padtuner\Parameters"
+WM_COMMAND = 0x111
+HID_INTERFACE = "{4d1e55b2-f16f-11cf-88cb-001111000030}"
+
+PROFILE = """[HEADER]
+Title=Racing
+IniFileVersion=2.0
+[SETTING]
+Interval=1234
+DeviceType=2
+UseHatSwitch=1
+HatSwitchMode=2
+UseSlider1=3
+SliderBaseCenter1=0
+UseSlider2=4
+SliderBaseCenter2=1
+[DEADZONE]
+System=5
+L2=6
+R2=7
+[RAPID FIRE]
+EnableRapidFire=1
+FunctionButtonMask=65537
+SpeedSelector=2
+Speed1=11
+Speed2=12
+Speed3=13
+Speed4=270
+[AXIS MAP]
+X=1
+Y=2
+Z=3
+RotateX=4
+RotateY=5
+RotateZ=6
+[BUTTON MAP]
+{buttons}
+[AXIS MAP2]
+UseAxisMap2=1
+DigitalY=100
+DigitalX=-2
+AnalogLY=300
+AnalogLX=4
+AnalogRY=5
+AnalogRX=6
+[AXIS INVERT]
+X=1
+Y=0
+Z=1
+RotateX=0
+RotateY=0
+RotateZ=1
+Slider1=0
+Slider2=1
+[CONVERT OUT]
+X=21
+Y=22
+Z=23
+RotateX=24
+RotateY=25
+RotateZ=26
+[CONVERT IN]
+DigitalY=31
+DigitalX=32
+AnalogLY=33
+AnalogLX=34
+AnalogRY=35
+AnalogRX=36
+TC=37
+SC=38
+SixaxisX=39
+SixaxisY=40
+SixaxisZ=41
+""".format(buttons="\n".join(f"{i:02d}={18 - i}" for i in range(19)))
+
+
+def request(command, mask=0, body=None):
+    """A request's 109 bytes built from the wire layout by hand: header, command, mask, body bytes
+    {offset: bytes}; sealed with the checksum only for SetDriverSettings."""
+    r = bytearray(109)
+    r[0] = 2
+    r[1:5] = b"PWRQ"
+    r[5:9] = bytes([0, 0, 0, 1])
+    r[9:13] = struct.pack("<I", command)
+    r[17:21] = struct.pack("<I", mask)
+    for offset, data in (body or {}).items():
+        r[offset:offset + len(data)] = data
+    if command == 1:
+        return harness.sealed_request_hex(r)
+    return " ".join(f"{b:02X}" for b in r)
+
+
+def expected_profile_request():
+    return request(1, 0x0007FFFF, {
+        21: struct.pack("<I", 0b11011),  # AxisMap2, hat mode, centre 2, rapid fire
+        25: bytes([5, 6, 7, 0]), 29: bytes([1, 3, 4]), 32: bytes([1, 2, 3, 4, 5, 6]),
+        38: struct.pack("<I", 0xA5), 42: bytes([21, 22, 23, 24, 25, 26, 0, 0]),
+        50: struct.pack("<6h", 100, -2, 300, 4, 5, 6), 62: bytes(range(31, 42)),
+        73: bytes(18 - i for i in range(19)), 92: struct.pack("<I", 65537), 100: bytes([2]),
+        101: bytes([11, 12, 13, 270 & 0xFF])})
+
+
+def sent_bytes(line):
+    return line.split("bytes=")[1].strip()
+
+
+class ProductBehindTheHidStack(DriverCase):
+    prefix_name = "hid"
+    work_name = "e2e-hid"
+
+    def popups_open(self):
+        return len(self.wine.find(cls="#32768"))
+
+    def menu_walk(self, *keys):
+        self.open_menu()
+        self.desk.key(*keys)
+
+    def hid_devices(self):
+        """{path: (usage page, usage, feature length)} of the present HID interfaces, from outside."""
+        found = {}
+        out = self.wine.run(["wine", os.path.join(BUILD, "hidprobe.exe"), "list"], timeout=60).stdout.decode()
+        for line in out.replace("\r", "").splitlines():
+            m = re.match(r"page=(\S+) usage=(\S+) feature=(\S+) path=(.*)$", line)
+            if m:
+                found[m.group(4).lower()] = (m.group(1), m.group(2), m.group(3))
+        return found
+
+    def transport_menus(self):
+        """Whether the USB and the Bluetooth items open their sub-menus (a greyed one does not)."""
+        live = []
+        for downs in (1, 2):
+            self.menu_walk(*(["Down"] * downs), "Right")
+            time.sleep(0.6)
+            live.append(self.popups_open() == 2)
+            self.desk.key("Escape", "Escape")
+            wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+        return tuple(live)
+
+    def icons_seen(self, seconds):
+        icons = harness.tray_icon_pictures()
+        seen = set()
+        end = time.time() + seconds
+        while time.time() < end:
+            name = harness.identify_tray_icon(self.desk, icons)
+            if name:
+                seen.add(name)
+            time.sleep(0.15)
+        return seen
+
+    def error_box(self, text):
+        """Waits for the tool's error box with `text`, then closes it with OK."""
+        def found():
+            for box in self.wine.find(title="Error", cls="#32770"):
+                if self.wine.probe("text", box["hwnd"], 0xFFFF, check=False).strip() == text:
+                    return box
+            return None
+        box = wait_for(found, 15, what=f"the error box {text!r}")
+        self.wine.probe("click", box["hwnd"], 1)
+        wait_for(lambda: box["hwnd"] not in [w["hwnd"] for w in self.wine.windows()], 10, what="the box closed")
+
+    def polled_since(self, mark, dev):
+        return wait_for(lambda: self.lines_since(mark, rf"^GET dev={dev} ok"), 20, what=f"polls of device {dev}")
+
+    # ---- discovery
+
+    def test_discovery_takes_both_transports_and_skips_every_other_hid_device(self):
+        # A joystick of another make (usage 1/4, no report 2) and a vendor collection beside the
+        # driver's two devices and Wine's own HID mouse and keyboard.
+        self.start_driver("add usb\nadd bth\nadd foreign-joystick\nadd non-joystick\nset 4 usage 0xFF00 1\n")
+        devices = self.hid_devices()
+        ours = {p: v for p, v in devices.items() if "padwarden_ds3" in p}
+        self.assertEqual(sorted(ours.values()), [("0x0001", "0x0004", "256")] * 3 + [("0xFF00", "0x0001", "256")],
+                         devices)
+        for n in (1, 2, 3, 4):
+            self.assertIn(rf"\\?\hid#padwarden_ds3#{n:04d}#{HID_INTERFACE}", ours)
+        others = [v[:2] for p, v in devices.items() if "padwarden_ds3" not in p]
+        self.assertIn(("0x0001", "0x0002"), others, "Wine's HID mouse is listed")
+        self.assertIn(("0x0001", "0x0006"), others, "Wine's HID keyboard is listed")
+        mark = self.mark()
+        self.start()
+        time.sleep(1.0)
+        # The foreign joystick was asked once and let go; the vendor collection was never asked.
+        self.assertEqual(len(self.lines_since(mark, r"^GET dev=3 ")), 1, self.lines_since(mark, r"dev=3"))
+        self.assertRegex(self.lines_since(mark, r"^GET dev=3 ")[0], r"failed reason=no-report-2")
+        self.assertFalse(self.lines_since(mark, r"dev=4 "), "the vendor collection is skipped by its usage")
+        self.assertFalse(self.lines_since(mark, r"^SET "), "discovery writes nothing to a normal-mode driver")
+        # Both transport sub-menus are live.
+        self.menu_walk("Down", "Right")
+        wait_for(lambda: self.popups_open() == 2, 5, what="the USB sub-menu")
+        self.desk.screenshot("hid-menu-usb")
+        self.desk.key("Escape", "Escape")
+        wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+        self.menu_walk("Down", "Down", "Right")
+        wait_for(lambda: self.popups_open() == 2, 5, what="the Bluetooth sub-menu")
+        self.desk.key("Escape", "Escape")
+
+    def test_a_driver_left_in_debug_mode_is_switched_back_at_discovery(self):
+        self.start_driver("add usb\nadd bth\nset 2 debug 1\n")
+        mark = self.mark()
+        self.start()
+        first = self.lines_since(mark, r"dev=2 ")[:3]
+        self.assertRegex(first[0], r"^GET dev=2 ok tag=DBGB")
+        self.assertEqual(first[1], "SET dev=2 cmd=LeaveDebugMode mask=0x00000000 ok bytes=" + request(0x80000001))
+        self.assertRegex(first[2], r"^GET dev=2 ok tag=DS3B")
+
+    # ---- requests, byte for byte
+
+    def test_a_profile_reaches_the_driver_byte_for_byte(self):
+        folder = os.path.join(self.wine.prefix, "drive_c", "padwarden-profiles")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "racing.ini"), "w", newline="\r\n") as f:
+            f.write(PROFILE)
+        self.wine.reg_add("SettingFilePath", "REG_SZ", "C:\\padwarden-profiles\\racing.ini", key=PADTUNER_KEY)
+        self.start_driver()
+        self.start()
+        time.sleep(0.5)
+        # USB > Profile > the first profile, then the same on Bluetooth.
+        self.menu_walk("Down", "Right", "Down", "Right")
+        wait_for(lambda: self.popups_open() == 3, 5, what="the profile sub-menu")
+        self.desk.key("Return")
+        sent = wait_for(lambda: self.log_lines(r"^SET dev=1 cmd=SetDriverSettings mask=0x0007FFFF"), 10,
+                        what="the USB profile request")
+        self.assertIn(" ok bytes=", sent[-1])
+        self.assertEqual(sent_bytes(sent[-1]), expected_profile_request())
+        self.wine.probe("post", self.main_window, WM_COMMAND, 0x8100, 0)
+        sent = wait_for(lambda: self.log_lines(r"^SET dev=2 cmd=SetDriverSettings mask=0x0007FFFF"), 10,
+                        what="the Bluetooth profile request")
+        self.assertEqual(sent_bytes(sent[-1]), expected_profile_request())
+        self.wine.reg_delete(PADTUNER_KEY)
+
+    def test_auto_fire_disconnect_and_reconnect_reach_the_driver_byte_for_byte(self):
+        # Away from the tray window at the top left, which the menu is opened from.
+        self.wine.reg_add("USBRapidFireSettingPosX", "REG_BINARY", struct.pack("<H", 300).hex())
+        self.wine.reg_add("USBRapidFireSettingPosY", "REG_BINARY", struct.pack("<H", 300).hex())
+        self.start_driver("add usb\nadd bth\nset 1 autofire 0x10001\n")
+        self.start()
+        self.wine.probe("post", self.main_window, WM_COMMAND, 40009, 0)
+        dialog = wait_for(lambda: self.wine.find(title="Auto Fire Button Setting"), 15, what="the auto-fire dialog")
+        hwnd = dialog[0]["hwnd"]
+        wait_for(lambda: self.wine.probe("check", hwnd, 1062).strip() == "1", 5, what="PS ticked from the driver")
+        self.wine.probe("click", hwnd, 1062)  # PS off
+        self.wine.probe("click", hwnd, 1058)  # Triangle (bit 12) on
+        self.wine.probe("click", hwnd, 1)
+        sent = wait_for(lambda: self.log_lines(r"^SET dev=1 cmd=SetDriverSettings mask=0x00080000"), 10,
+                        what="the auto-fire request")
+        self.assertEqual(sent[-1].split()[4], "ok")
+        self.assertEqual(sent_bytes(sent[-1]), request(1, 0x00080000, {105: struct.pack("<I", 0x1001)}))
+        wait_for(lambda: not self.wine.find(title="Auto Fire Button Setting"), 10, what="the dialog closed")
+        # Bluetooth > Disconnect, then Reconnect.
+        self.menu_walk("Down", "Down", "Right", "Down", "Down", "Return")
+        line = wait_for(lambda: self.log_lines(r"^SET dev=2 cmd=DisconnectLink"), 10, what="the disconnect")
+        self.assertEqual(line[-1], "SET dev=2 cmd=DisconnectLink mask=0x00000000 ok bytes=" +
+                         request(2, 0, {53: struct.pack("<I", 1)}))
+        self.menu_walk("Down", "Down", "Right", "Down", "Down", "Down", "Return")
+        line = wait_for(lambda: self.log_lines(r"^SET dev=2 cmd=ReconnectLink"), 10, what="the reconnect")
+        self.assertEqual(line[-1], "SET dev=2 cmd=ReconnectLink mask=0x00000000 ok bytes=" + request(3))
+        # A refusing driver: the tool reports it.
+        self.control_command("fault 2 fail-write")
+        self.menu_walk("Down", "Down", "Right", "Down", "Down", "Return")
+        self.error_box("Failed to driver control")
+
+    def test_a_debug_query_is_enter_select_read_leave_and_nothing_between(self):
+        self.start_driver("add usb\nadd bth\nset 2 info-flag 0x55\nset 2 info-drift 0\n")
+        self.start("-debug")
+        self.wine.probe("post", self.main_window, WM_COMMAND, 40025, 0)
+        info = wait_for(lambda: self.wine.find(title="Driver Information - Bluetooth"), 15, what="the dialog")
+        hwnd = info[0]["hwnd"]
+        self.wine.probe("click", hwnd, 1070)
+        dialog = wait_for(lambda: self.wine.find(title="Debug Information"), 15, what="the debug dialog")[0]["hwnd"]
+        mark = self.mark()
+        self.wine.probe("select", dialog, 1073, 1)
+        wait_for(lambda: self.wine.probe("text", dialog, 1074).startswith("InfoTypeId 'INFO'"), 10, what="the record")
+        ours = [l for l in self.lines_since(mark, r"dev=2 ") if not re.match(r"^GET dev=2 ok tag=DS3B$", l)]
+        self.assertEqual(ours[0], "SET dev=2 cmd=EnterDebugMode mask=0x00000000 ok bytes=" + request(0x80000000))
+        self.assertEqual(ours[1], "SET dev=2 cmd=QueryDebugInfo mask=0x00000000 ok bytes=" + request(0x80000006))
+        self.assertEqual(ours[2], "GET dev=2 ok tag=DBGB record=INFO")
+        self.assertEqual(ours[3], "SET dev=2 cmd=LeaveDebugMode mask=0x00000000 ok bytes=" + request(0x80000001))
+        # No poll of the same device came between the first write and the last.
+        lines = self.lines_since(mark, r"dev=2 ")
+        enter = lines.index(ours[0])
+        leave = lines.index(ours[3])
+        self.assertEqual(lines[enter:leave + 1], ours[:4], "the sequence holds the device")
+        self.assertIn("FeatureFlag 0x00000055", self.wine.probe("text", dialog, 1074))
+        self.wine.probe("click", dialog, 2)
+        self.wine.probe("click", hwnd, 1)
+
+    def test_battery_log_in_debug_mode(self):
+        for old in glob.glob(os.path.join(BUILD, "PdwnBattery_*.log")):
+            os.remove(old)
+        self.wine.reg_add("ToolSettingPosX", "REG_BINARY", "5802")
+        self.start_driver()
+        self.start("-debug")
+        self.choose_from_bottom(3)
+        dialog = wait_for(lambda: self.wine.find(title="Padwarden Setting"), 15, what="the settings dialog")[0]["hwnd"]
+        self.assertEqual(self.wine.probe("visible", dialog, 1069).strip(), "1")
+        self.wine.probe("click", dialog, 1069)
+        wait_for(lambda: self.wine.probe("check", dialog, 1069).strip() == "1", 5, what="the box ticked")
+        self.wine.probe("click", dialog, 1)
+        path = wait_for(lambda: glob.glob(os.path.join(BUILD, "PdwnBattery_*.log")), 10, what="the log file")[0]
+        self.assertRegex(os.path.basename(path), r"^PdwnBattery_\d{8}\.log$")
+        wait_for(lambda: os.path.getsize(path) >= 3 * 56, 15, what="three lines")
+        with open(path, "rb") as f:
+            data = f.read()
+        lines = data.split(b"\n")[:-1]
+        self.assertEqual(len(data) % 56, 0)
+        for line in lines[:3]:
+            self.assertRegex(line.decode("ascii"), r"^\d\d:\d\d:\d\d (?:[0-9A-F]{2} ){15} $")
+        self.assertNotEqual(lines[0][9:], lines[1][9:], "a line only when the bytes change")
+        # Each line came from a raw-data query of the Bluetooth device, through the HID stack.
+        self.assertTrue(self.log_lines(r"^GET dev=2 ok tag=DBGB record=DRAW$"))
+
+    # ---- the icon, plugging and a silent driver
+
+    def test_icon_follows_the_connections_the_ps_button_wait_and_unplugging(self):
+        self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
+        self.start_driver()
+        self.start()
+        seen = self.icons_seen(4.0)
+        self.assertTrue({202, 203} <= seen, seen)
+        self.assertFalse({204, 205, 206, 207} & seen, seen)
+        self.control_command("set 1 status 0", "set 2 status 4")
+        time.sleep(1.0)
+        self.assertEqual(self.icons_seen(3.0), {206, 207}, "both connections wait for the PS button")
+        self.control_command("set 1 status 1", "set 2 status 18")
+        # The USB controller is pulled: the system's notice makes the tool let it go.
+        mark = self.mark()
+        self.control_command("unplug 1")
+        wait_for(lambda: self.lines_since(mark, r"^NODE remove dev=1$"), 15, what="the node removed")
+        time.sleep(1.5)
+        quiet = self.mark()
+        time.sleep(1.0)
+        self.assertFalse(self.lines_since(quiet, r"^GET dev=1 "), "no request to a device that is gone")
+        seen = self.icons_seen(3.0)
+        self.assertIn(203, seen)
+        self.assertNotIn(202, seen, "the USB picture leaves the cycle")
+        # Plugged in again: a new node, found through the arrival notice.
+        mark = self.mark()
+        self.control_command("plug 1")
+        self.polled_since(mark, 1)
+        time.sleep(1.0)
+        self.assertTrue({202, 203} <= self.icons_seen(4.0))
+        self.assertFalse(self.log_lines(r"^BROADCAST"), "the notices came from the system, not the simulator")
+
+    def test_a_driver_that_stops_answering_and_answers_again(self):
+        self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
+        self.start_driver()
+        self.start()
+        # One silent device leaves its transport shown by the open handle; both silent, the
+        # icon falls back to the base picture.
+        self.control_command("fault 1 refuse-read", "fault 2 refuse-read")
+        time.sleep(1.5)
+        self.assertEqual(self.transport_menus(), (False, False), "no driver answers: both transports greyed")
+        mark = self.mark()
+        self.control_command("fault 1 none", "fault 2 none")
+        self.polled_since(mark, 1)
+        time.sleep(1.0)
+        self.assertEqual(self.transport_menus(), (True, True))
+        self.assertTrue({202, 203} <= self.icons_seen(3.0))
+        # The whole simulator goes: every request through the relay fails, and nothing breaks.
+        self.wine.run(["wine", "taskkill", "/f", "/im", "ds3sim.exe"], timeout=60)
+        wait_for(lambda: harness.linux_pid(self.wine.prefix, "ds3sim.exe") is None, 15, what="ds3sim gone")
+        time.sleep(1.5)
+        self.assertEqual(self.transport_menus(), (False, False), "no driver answers")
+        self.assertIsNone(self.tool.poll(), "the tool runs on")
+        # It comes back: its old nodes give way to new ones, which the tool finds by itself.
+        mark = self.mark()
+        self.start_driver()
+        wait_for(lambda: self.lines_since(mark, r"^NODE leftover removed dev=1$"), 10, what="the old nodes removed")
+        self.polled_since(mark, 1)
+        self.polled_since(mark, 2)
+
+    def test_driver_reset_fails_honestly_where_the_parent_is_unknown_and_the_device_stays(self):
+        # Wine answers no parent for any device node and cannot restart one: the tool says so
+        # and keeps using the device.
+        self.start_driver()
+        self.start()
+        mark = self.mark()
+        self.wine.probe("post", self.main_window, WM_COMMAND, 40012, 0)
+        self.error_box("Can not acquire device information")
+        self.error_box("Failed to driver reset")
+        self.polled_since(mark, 1)
+        self.assertIsNone(self.tool.poll())
+
+    # ---- leaving
+
+    def test_exit_ends_soon_while_the_driver_holds_a_request(self):
+        self.start_driver()
+        proc = self.start()
+        self.control_command("fault 1 slow 10000", "fault 2 slow 10000")
+        time.sleep(1.5)
+        self.wine.reg_delete()
+        started = time.time()
+        self.wine.probe("post", self.main_window, WM_COMMAND, 40036, 0)
+        proc.wait(30)
+        elapsed = time.time() - started
+        sys.stderr.write(f"\nExit with a request held for 10 s in the HID stack ended the tool in {elapsed:.2f} s\n")
+        self.assertLess(elapsed, 5.0, f"Exit took {elapsed:.1f}s")
+        values = self.wine.reg_query()
+        self.assertIsNotNone(values, "the settings were saved first")
+        self.assertEqual(len(values), 20, sorted(values))
+
+    def test_exit_closes_every_handle_and_the_simulator_leaves_no_node(self):
+        self.start_driver()
+        proc = self.start()
+        pid = self.tool_windows()[0]["pid"]
+        devices = self.device_handles(pid)
+        self.assertEqual(len(devices), 2, devices)
+        # Pulled and plugged twice: still one handle per device.
+        for _ in range(2):
+            mark = self.mark()
+            self.control_command("unplug 2")
+            wait_for(lambda: self.lines_since(mark, r"^NODE remove dev=2$"), 15, what="the node removed")
+            time.sleep(1.0)
+            mark = self.mark()
+            self.control_command("plug 2")
+            self.polled_since(mark, 2)
+        self.assertEqual(len(self.device_handles(pid)), 2)
+        self.wine.probe("post", self.main_window, WM_COMMAND, 40036, 0)
+        self.assertEqual(proc.wait(30), 0)
+        self.control_command("quit")
+        wait_for(lambda: self.log_lines(r"^QUIT$"), 20, what="the simulator to quit")
+        self.assertFalse(self.log_lines(r"^NODE remove .*failed"))
+        self.assertFalse([p for p in self.hid_devices() if "padwarden_ds3" in p], "no node is left behind")
+
+    def device_handles(self, pid):
+        out = self.wine.run(["wine", os.path.join(BUILD, "procprobe.exe"), str(pid), "names"], timeout=60)
+        names = out.stdout.decode("utf-8", "replace").replace("\r", "").splitlines()
+        return [n for n in names if "hid#" in n.lower() or "\\device\\hid" in n.lower()]
+
+
+if __name__ == "__main__":
+    harness.main()
