@@ -1,17 +1,23 @@
 #!/usr/bin/env python3
-"""Idle cost side by side: the bare tray floor, padwarden.exe with no controller and
-padwarden-sim.exe polling two simulated controllers, one after another under the same Wine server
-on a private Xvfb. For each it prints its own CPU milliseconds per minute, the Wine server's and
-the tray host's (explorer) over the same span, and its resident and private memory with the ratio
-to the floor. It prints figures and asserts nothing.
+"""Idle cost side by side: the bare tray floor, padwarden.exe with no controller,
+padwarden-sim.exe polling two simulated controllers over the simulator's pipe, and, with the
+simulator behind the HID stack (ds3sim.exe --hid), a bare poller (floor_hid.exe) and padwarden.exe
+reading the same two devices; one after another under the same Wine server on a private Xvfb. For
+each it prints its own CPU milliseconds per minute, the Wine server's and the tray host's
+(explorer) over the same span, and its resident and private memory with the ratio to the floor.
+Below the table: the HID stack's share (the simulator and the driver hosts) and the reads each
+poller made during its span, then padwarden.exe's own CPU against the bare poller's and its memory
+against the bare tray program's. It prints figures and asserts nothing.
 
   bench/idle_cost.py [--seconds N] [--warmup N] [--build DIR] [--before DIR]
 
 --before DIR measures the tool from a second Windows build folder too (an earlier commit's), in
-the same run under the same server, so the two can be compared line by line.
+the same run under the same server, so the two can be compared line by line. The simulator, its
+relay driver and the floors always come from --build.
 """
 import argparse
 import os
+import re
 import sys
 import time
 
@@ -30,6 +36,27 @@ def find_pid(name):
     if name == "wineserver":
         return harness.linux_pid(PREFIX, "wineserver64") or harness.linux_pid(PREFIX, "wineserver")
     return harness.linux_pid(PREFIX, name)
+
+
+def all_pids(name):
+    """Every Linux process of the measured prefix that runs the Windows program `name` (each
+    driver group has its own winedevice.exe)."""
+    name = name.lower()
+    pids = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open(f"/proc/{entry}/cmdline", "rb") as f:
+                first = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
+            if first.replace("\\", "/").rsplit("/", 1)[-1] != name:
+                continue
+            with open(f"/proc/{entry}/environ", "rb") as f:
+                if f"WINEPREFIX={PREFIX}".encode() in f.read().split(b"\0"):
+                    pids.append(int(entry))
+        except OSError:
+            continue
+    return pids
 
 
 def cpu_ms(pid):
@@ -68,23 +95,46 @@ def memory_kb(pid):
     return values.get("VmRSS"), values.get("RssAnon")
 
 
-def measure(wine, path, seconds, warmup, args=()):
+def cpu_ms_sum(pids):
+    values = [cpu_ms(p) for p in pids]
+    return None if not values or None in values else sum(values)
+
+
+def measure(wine, path, seconds, warmup, args=(), stack=None):
+    """One row. `stack`, when the devices stand behind the HID stack, is the simulator's log: the
+    simulator's and the driver hosts' CPU and the reads per device are taken over the same span."""
     wine.start(path, *args)
     exe = os.path.basename(path)
     pid = harness.wait_for(lambda: find_pid(exe), 30, what=exe)
     time.sleep(warmup)
-    others = {"wineserver": find_pid("wineserver"), "explorer": find_pid("explorer.exe")}
-    start = {k: cpu_ms(p) for k, p in others.items()}
+    others = {"wineserver": [find_pid("wineserver")], "explorer": [find_pid("explorer.exe")]}
+    if stack:
+        others["ds3sim"] = [find_pid("ds3sim.exe")]
+        others["winedevice"] = all_pids("winedevice.exe")
+        reads0 = count_reads(stack)
+    start = {k: cpu_ms_sum(p) for k, p in others.items()}
     own0 = cpu_ms(pid)
     t0 = time.monotonic()
     time.sleep(seconds)
     elapsed = time.monotonic() - t0
     own1 = cpu_ms(pid)
-    end = {k: cpu_ms(p) for k, p in others.items()}
+    end = {k: cpu_ms_sum(p) for k, p in others.items()}
     rss, anon = memory_kb(pid)
     per_min = lambda a, b: None if a is None or b is None else (b - a) * 60.0 / elapsed  # noqa: E731
-    return {"own": per_min(own0, own1), "wineserver": per_min(start["wineserver"], end["wineserver"]),
-            "explorer": per_min(start["explorer"], end["explorer"]), "rss": rss, "anon": anon, "pid": pid}
+    row = {k: per_min(start[k], end[k]) for k in others}
+    row.update({"own": per_min(own0, own1), "rss": rss, "anon": anon, "pid": pid})
+    if stack:
+        reads1 = count_reads(stack)
+        row["reads"] = {d: (reads1.get(d, 0) - reads0.get(d, 0)) / elapsed for d in sorted(reads1)}
+    return row
+
+
+def count_reads(log):
+    """Successful Control report reads the simulator has logged so far, per device."""
+    counts = {}
+    for m in re.finditer(r"^GET dev=(\d+) ok", harness.read_text(log), re.M):
+        counts[m.group(1)] = counts.get(m.group(1), 0) + 1
+    return counts
 
 
 def close(wine, exe, cls, command=None):
@@ -124,6 +174,51 @@ def measure_tool(wine, build, tag, opts):
     return rows
 
 
+def measure_hid(wine, builds, opts):
+    """The rows behind the HID stack: the bare poller, then padwarden.exe of each build, all
+    reading the same two relay devices of one simulator, which is asked to quit at the end so
+    that it removes its device nodes."""
+    rows = []
+    work = os.path.join(harness.BUILD, "idle-cost")
+    os.makedirs(work, exist_ok=True)
+    script = os.path.join(work, "hid-script.txt")
+    control = os.path.join(work, "hid-control.txt")
+    log = os.path.join(work, "hid-requests.log")
+    with open(script, "w") as f:
+        f.write("add usb\nadd bth\n")
+    open(control, "w").close()
+    if os.path.exists(log):
+        os.remove(log)
+    sim = wine.start("ds3sim.exe", "--hid", "--script", script, "--control", control, "--log", log)
+    try:
+        harness.wait_for(lambda: re.search(r"^READY", harness.read_text(log), re.M), 120,
+                         what="ds3sim --hid to be ready")
+        failed = re.findall(r"^NODE add .*failed.*$", harness.read_text(log), re.M)
+        if failed:
+            raise AssertionError(f"the relay nodes did not come up: {failed}")
+        time.sleep(2)
+        rows.append(("floor_hid.exe, two controllers (HID)",
+                     measure(wine, "floor_hid.exe", opts.seconds, opts.warmup, stack=log)))
+        # No window to close: ending it closes its handles.
+        wine.run(["wine", "taskkill", "/f", "/im", "floor_hid.exe"], timeout=60)
+        harness.wait_for(lambda: find_pid("floor_hid.exe") is None, 20, what="floor_hid.exe to end")
+        for tag, build in builds:
+            rows.append((f"{tag}padwarden.exe, two controllers (HID)",
+                         measure(wine, os.path.join(build, "padwarden.exe"), opts.seconds, opts.warmup, stack=log)))
+            close(wine, "padwarden.exe", "PADWARDEN", command=40036)
+    finally:
+        with open(control, "a") as f:
+            f.write("quit\n")
+        try:
+            sim.wait(60)
+        except Exception:  # noqa: BLE001  (a simulator that does not go is ended with the server)
+            sim.kill()
+    text = harness.read_text(log)
+    if not re.search(r"^QUIT$", text, re.M) or re.search(r"^NODE remove .*failed", text, re.M):
+        print(f"note: ds3sim --hid did not remove every device node cleanly; see {log}", file=sys.stderr)
+    return rows
+
+
 def fmt(v, form):
     return "-" if v is None else format(v, form)
 
@@ -150,6 +245,7 @@ def main():
             builds.insert(0, ("before: ", os.path.abspath(opts.before)))
         for tag, build in builds:
             rows.extend(measure_tool(wine, build, tag, opts))
+        rows.extend(measure_hid(wine, builds, opts))
     finally:
         wine.stop_all(restart=False)
         display.stop()
@@ -161,6 +257,22 @@ def main():
         print(f"{label:46} {fmt(r['own'], '8.1f')} {fmt(r['wineserver'], '10.1f')} {fmt(r['explorer'], '9.1f')} "
               f"{fmt(r['rss'] and r['rss'] / 1024, '7.1f')} {fmt(r['anon'] and r['anon'] / 1024, '10.1f')} "
               f"{fmt(ratio, '8.2f')}x")
+    print()
+    print("behind the HID stack, over the same spans (CPU in ms per minute; reads per second per device)")
+    print(f"{'program':46} {'ds3sim':>8} {'winedevice':>10} {'reads/s':>16}")
+    for label, r in rows:
+        if "reads" in r:
+            reads = " ".join(f"{d}:{v:.1f}" for d, v in r["reads"].items()) or "none"
+            print(f"{label:46} {fmt(r['ds3sim'], '8.1f')} {fmt(r['winedevice'], '10.1f')} {reads:>16}")
+    print()
+    floor_hid = next((r for label, r in rows if label.startswith("floor_hid.exe")), None)
+    for label, r in rows:
+        if label.endswith("(HID)") and "padwarden.exe" in label:
+            cpu = None if not floor_hid or not floor_hid["own"] or r["own"] is None else r["own"] / floor_hid["own"]
+            mem = None if not floor_rss or not r["rss"] else r["rss"] / floor_rss
+            name = label.split(",")[0]
+            print(f"{name}: own CPU {fmt(cpu, '.2f')}x the bare poller's (target at most 1.20x), "
+                  f"RSS {fmt(mem, '.2f')}x the bare tray program's (target at most 1.15x)")
 
 
 if __name__ == "__main__":

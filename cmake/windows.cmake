@@ -102,6 +102,13 @@ if(MINGW)
   target_link_options(floor_tray PRIVATE -municode)
 endif()
 
+# And the floor for polling two controllers through the HID stack, with nothing else around it.
+add_executable(floor_hid WIN32 ${CMAKE_SOURCE_DIR}/bench/floor_hid_win.cpp)
+target_link_libraries(floor_hid PRIVATE hid setupapi)
+if(MINGW)
+  target_link_options(floor_hid PRIVATE -municode)
+endif()
+
 if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
   # Console program: the simulated force-feedback clients.
   add_executable(ffsim ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
