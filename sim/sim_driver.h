@@ -9,6 +9,10 @@
 // - tests and scripts use the control calls (SimReset, SimAddDevice, SimUpdateDevice, faults,
 //   log, SimRunCommand) to shape the devices and to read what the tool sent.
 //
+// Where it lives: sim_model.cpp is the controller model (answers and what a request does to one
+// device), sim_system.cpp the device table, handles, lists and restarts around it, sim_log.cpp the
+// request log, the traces and the text conversions.
+//
 // Device ids are 1, 2, 3 ... in the order of SimAddDevice since the last SimReset. Handle and list
 // ids are nonzero numbers, never reused within one process (not even across SimReset).
 //
