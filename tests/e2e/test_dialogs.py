@@ -1,14 +1,13 @@
-"""padwarden-sim.exe beside ds3sim.exe: the driver information dialogs, the debug information
-dialog and the auto-fire dialogs show what the simulated driver reports and send what the user
-picks."""
-import glob
+"""The product beside the simulated driver behind the HID stack: the driver information dialogs,
+the debug information dialog and the auto-fire dialogs show what the driver reports and send what
+the user picks."""
 import os
 import re
 import struct
 import time
 
 import harness
-from harness import BUILD, ToolTestCase, wait_for
+from harness import DriverCase, wait_for
 
 WM_COMMAND = 0x111
 USB_INFO_EN = "Driver Information - USB"
@@ -37,29 +36,17 @@ def auto_fire_request(mask):
     return harness.sealed_request_hex(r)
 
 
-class DriverDialogCase(ToolTestCase):
+class DriverDialogCase(DriverCase):
+    work_name = "e2e-dialogs"
+
     def setUp(self):
-        self.wine.reg_delete()
+        super().setUp()
         for name, value in PLACES.items():
             self.wine.reg_add(name, "REG_BINARY", struct.pack("<H", value).hex())
-        self.work = os.path.join(BUILD, "e2e-dialogs")
-        os.makedirs(self.work, exist_ok=True)
-        for old in glob.glob(os.path.join(self.work, "*")):
-            os.remove(old)
-        self.log = os.path.join(self.work, "requests.log")
-        self.control = os.path.join(self.work, "control.txt")
-        open(self.control, "w").close()
 
     def start_all(self, script, *args):
-        path = os.path.join(self.work, "script.txt")
-        with open(path, "w") as f:
-            f.write("add usb\nadd bth\n" + script)
-        self.wine.start("ds3sim.exe", "--script", path, "--control", self.control, "--log", self.log)
-        wait_for(lambda: "READY" in self.log_text(), 30, what="ds3sim to be ready")
-        self.tool = self.start_tool(*args, exe="padwarden-sim.exe")
-        wait_for(lambda: self.log_lines(r"^GET dev=1 ok tag=DS3U") and self.log_lines(r"^GET dev=2 ok tag=DS3B"),
-                 30, what="both devices polled")
-        self.main_window = self.tool_windows()[0]["hwnd"]
+        self.start_driver("add usb\nadd bth\n" + script)
+        self.start(*args)
 
     def sim(self, *lines):
         """Runs simulator commands and waits until the Monitor thread has read both devices again."""
@@ -74,12 +61,6 @@ class DriverDialogCase(ToolTestCase):
         wait_for(polled_after, 10, what="a poll after the simulator commands")
         mark = len(self.log_text().splitlines())
         wait_for(polled_after, 10, what="a second poll")
-
-    def log_text(self):
-        return harness.read_text(self.log)
-
-    def log_lines(self, pattern):
-        return [l for l in self.log_text().splitlines() if re.search(pattern, l)]
 
     def exit_and_read_settings(self):
         self.command(40036)

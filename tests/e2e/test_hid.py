@@ -124,6 +124,10 @@ class ProductBehindTheHidStack(DriverCase):
     prefix_name = "hid"
     work_name = "e2e-hid"
 
+    def setUp(self):
+        super().setUp()
+        self.wine.reg_delete(PADTUNER_KEY)
+
     def popups_open(self):
         return len(self.wine.find(cls="#32768"))
 
@@ -242,7 +246,44 @@ class ProductBehindTheHidStack(DriverCase):
         sent = wait_for(lambda: self.log_lines(r"^SET dev=2 cmd=SetDriverSettings mask=0x0007FFFF"), 10,
                         what="the Bluetooth profile request")
         self.assertEqual(sent_bytes(sent[-1]), expected_profile_request())
-        self.wine.reg_delete(PADTUNER_KEY)
+
+    def test_a_refused_profile_is_greyed_and_sends_nothing(self):
+        folder = os.path.join(self.wine.prefix, "drive_c", "padwarden-refused")
+        os.makedirs(folder, exist_ok=True)
+        for old in glob.glob(os.path.join(folder, "*")):
+            os.remove(old)
+        with open(os.path.join(folder, "racing.ini"), "w", newline="\r\n") as f:
+            f.write(PROFILE)
+        # The setting tool's own file in the same folder: no IniFileVersion.
+        with open(os.path.join(folder, "Padtuner.ini"), "w", newline="\r\n") as f:
+            f.write("[Parameters]\nLanguage=0\n")
+        self.wine.reg_add("SettingFilePath", "REG_SZ", "C:\\padwarden-refused\\", key=PADTUNER_KEY)
+        self.start_driver()
+        self.start()
+        time.sleep(0.5)
+        sets = lambda: self.log_lines(r"^SET dev=\d cmd=SetDriverSettings")
+        # Each of the two items, from the menu: the greyed one does nothing.
+        for downs in (0, 1):
+            self.menu_walk("Down", "Right", "Down", "Right")
+            wait_for(lambda: self.popups_open() == 3, 5, what="the profile sub-menu")
+            if downs == 0:
+                self.desk.screenshot("menu-refused-profile")
+            self.desk.key(*(["Down"] * downs), "Return")
+            time.sleep(0.5)
+            self.desk.key("Escape", "Escape", "Escape")
+            wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
+        window = self.main_window
+        # Both ids of both transports, straight to the window: only the accepted profile is sent.
+        for command in (0x8000, 0x8001, 0x8100, 0x8101):
+            self.wine.probe("post", window, 0x111, command, 0)
+        wait_for(lambda: any(l.startswith("SET dev=2") for l in sets()), 10, what="the Bluetooth profile")
+        time.sleep(1.0)
+        lines = sets()
+        self.assertEqual(len([l for l in lines if l.startswith("SET dev=2")]), 1, lines)
+        self.assertIn(len([l for l in lines if l.startswith("SET dev=1")]), (2, 3), lines)
+        for line in lines:
+            self.assertEqual(sent_bytes(line), expected_profile_request(), "never the zero block")
+
 
     def test_auto_fire_disconnect_and_reconnect_reach_the_driver_byte_for_byte(self):
         # Away from the tray window at the top left, which the menu is opened from.

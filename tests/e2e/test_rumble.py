@@ -1,4 +1,4 @@
-"""The force-feedback side under Wine: padwarden-sim.exe beside ds3sim.exe and ffsim.exe. A client
+"""The force-feedback side under Wine: the product beside ds3sim.exe --hid and ffsim.exe. A client
 lights the Rumble sub-menu and its icon picture; the permission item, the setting dialog (English
 and Japanese), the driver information dialog and the raw viewer work on the shared block; a silent
 client loses its slot and a client that dies holding the mutex does not stop the tool."""
@@ -52,9 +52,10 @@ class RumbleCase(ToolTestCase):
         return [l for l in self.read(self.fflog).splitlines() if re.search(pattern, l)]
 
     def start_all(self, *args, claim="claim FFSim 1 0 0 3"):
-        self.wine.start("ds3sim.exe", "--script", self.write("ds3sim.txt", "add usb\n"), "--log", self.ds3log)
-        wait_for(lambda: "READY" in self.read(self.ds3log), 30, what="ds3sim to be ready")
-        self.start_tool(*args, exe="padwarden-sim.exe")
+        self.wine.start("ds3sim.exe", "--hid", "--script", self.write("ds3sim.txt", "add usb\n"), "--log",
+                        self.ds3log)
+        wait_for(lambda: "READY" in self.read(self.ds3log), 60, what="ds3sim to be ready")
+        self.start_tool(*args, exe="padwarden.exe")
         wait_for(lambda: re.search(r"^GET dev=1 ok", self.read(self.ds3log), re.M), 30, what="the first poll")
         if claim:
             self.start_client(claim)

@@ -1,7 +1,7 @@
-"""A soak run: padwarden-sim.exe beside ds3sim.exe, driven through a seeded random mix of driver
-faults, plugging, suspend and resume, force-feedback clients that come, go, hold the mutex and
-die holding it, the menu and every dialog, for PADWARDEN_SOAK_MINUTES
-(default 1). The seed is printed first; PADWARDEN_SOAK_SEED replays a run. At the end the tool
+"""A soak run: the product, padwarden.exe, beside ds3sim.exe behind the HID stack, driven through a
+seeded random mix of driver faults, plugging, node restarts, suspend and resume, force-feedback
+clients that come, go, hold the mutex and die holding it, the menu and every dialog, for
+PADWARDEN_SOAK_MINUTES (default 2). The seed is printed first; PADWARDEN_SOAK_SEED replays a run. At the end the tool
 still answers, no error box appeared that a fault did not ask for, the handle count and private
 bytes read from outside have not grown, and Exit saves all twenty values."""
 import os
@@ -13,7 +13,7 @@ import time
 import harness
 from harness import BUILD, ToolTestCase, wait_for
 
-MINUTES = float(os.environ.get("PADWARDEN_SOAK_MINUTES", "1"))
+MINUTES = float(os.environ.get("PADWARDEN_SOAK_MINUTES", "2"))
 SEED = int(os.environ.get("PADWARDEN_SOAK_SEED", str(random.SystemRandom().randrange(1 << 31))))
 # Handles and private bytes may move by this much between the two readings without counting as
 # growth: Wine's own caches and heaps settle in steps.
@@ -69,8 +69,8 @@ class SoakTests(ToolTestCase):
         script = os.path.join(self.work, "script.txt")
         with open(script, "w") as f:
             f.write("add usb\nadd bth\n")
-        self.wine.start("ds3sim.exe", "--script", script, "--control", self.control, "--log", self.log)
-        wait_for(lambda: "READY" in self.log_text(), 30, what="ds3sim to be ready")
+        self.wine.start("ds3sim.exe", "--hid", "--script", script, "--control", self.control, "--log", self.log)
+        wait_for(lambda: "READY" in self.log_text(), 60, what="ds3sim to be ready")
 
     def log_text(self):
         return harness.read_text(self.log)
@@ -101,7 +101,7 @@ class SoakTests(ToolTestCase):
         self.assertIsNotNone(m, out)
         handles, private = int(m.group(1)), int(m.group(2)) // 1024
         if private == 0:  # Wine leaves the counter at zero: the process's own anonymous memory then
-            private = harness.private_kb(harness.linux_pid(self.wine.prefix, "padwarden-sim.exe"))
+            private = harness.private_kb(harness.linux_pid(self.wine.prefix, "padwarden.exe"))
         return handles, private
 
     # ---- actions
@@ -258,7 +258,7 @@ class SoakTests(ToolTestCase):
         print(f"soak seed {SEED} for {MINUTES:g} min (replay: PADWARDEN_SOAK_SEED={SEED})", file=sys.stderr,
               flush=True)
         self.start_driver()
-        proc = self.start_tool("-debug", exe="padwarden-sim.exe")
+        proc = self.start_tool("-debug", exe="padwarden.exe")
         tool = self.main_window()
         wait_for(lambda: re.search(r"^GET dev=2 ok", self.log_text(), re.M), 30, what="the first polls")
         actions = [(self.act_plug, 2), (self.act_restart, 1), (self.act_fault, 3), (self.act_power, 2),
