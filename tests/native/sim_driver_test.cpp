@@ -14,6 +14,7 @@
 #include "app/bytes.h"
 #include "driver/device_port.h"
 #include "sim/sim_driver.h"
+#include "sim/sim_model.h"
 #include "sim/sim_pipe_server.h"
 
 namespace {
@@ -567,6 +568,75 @@ TEST_F(SimDriverTest, PipeServerDrivesTheSameDevices) {
     EXPECT_EQ(call(SimPipeOp::CloseHidList, list.a, 0, nullptr, 0).code, 1u);
     EXPECT_EQ(call(static_cast<SimPipeOp>(99), 0, 0, nullptr, 0).code, 0u);
     EXPECT_EQ(SimOpenHandleCount() + SimOpenListCount(), 0u);
+}
+
+// The relay names devices where the ports name handles; both must reach the same model.
+TEST_F(SimDriverTest, DeviceLevelCallsAnswerAsHandlesDo) {
+    const uint32_t twin = SimAddDevice(SimKind::DriverBluetooth);
+    DeviceHandle h = Open(bth);
+    Report badChecksum = SignedRequest(0x00080000, 7);
+    badChecksum[13] ^= 1;
+    const Report requests[] = {
+        Request(0x80000008), Request(0x80000000), Request(0x80000008), SignedRequest(0x000FFFFF, 0x4321),
+        badChecksum,         Request(0x80000006), Request(0x80000001)};
+    auto withoutDevice = [](std::string line) {
+        size_t at = line.find(" dev=");
+        return at == std::string::npos ? line : line.erase(at, line.find(' ', at + 1) - at);
+    };
+    for (const Report& request : requests) {
+        SimClearLog();
+        const int viaHandle = Set(h, request);
+        const Report fromHandle = Get(h);
+        EXPECT_EQ(SimDeviceSetFeature(twin, request.data(), 256), viaHandle);
+        Report fromDevice{};
+        fromDevice[0] = 2;
+        EXPECT_EQ(SimDeviceGetFeature(twin, fromDevice.data(), 256), 1);
+        EXPECT_EQ(fromDevice, fromHandle);
+        std::vector<std::string> lines = SimLogLines();
+        ASSERT_EQ(lines.size(), 4u);
+        EXPECT_EQ(withoutDevice(lines[2]), withoutDevice(lines[0]));
+        EXPECT_EQ(withoutDevice(lines[3]), withoutDevice(lines[1]));
+    }
+    CloseHidDevice(h);
+
+    ASSERT_EQ(SimSetPresent(twin, 0), 1);
+    EXPECT_EQ(SimPresentDevices(), (std::vector<uint32_t>{usb, bth}));
+    Report enter = Request(0x80000000);
+    EXPECT_EQ(SimDeviceSetFeature(twin, enter.data(), 256), 0);
+    EXPECT_EQ(LastLog().rfind(
+                  "SET dev=3 cmd=EnterDebugMode mask=0x00000000 failed reason=no-device bytes=02 50", 0),
+              0u);
+    EXPECT_EQ(SimDeviceGetFeature(twin, enter.data(), 256), 0);
+    EXPECT_EQ(LastLog(), "GET dev=3 failed reason=no-device");
+    uint16_t page = 0;
+    uint16_t usage = 0;
+    EXPECT_EQ(SimDeviceUsage(twin, &page, &usage), 0);
+}
+
+// Every front end relies on the model answering for a device alone: no table, no log of its own.
+TEST(SimModel, AnswersForADeviceOutsideTheTable) {
+    SimReset();
+    SimDevice d;
+    SimInitDevice(d, SimKind::DriverBluetooth, 9);
+    std::string line;
+    Report enter = Request(0x80000000);
+    Report raw = Request(0x80000008);
+    ASSERT_EQ(SimModelSetFeature(d, "dev=9", enter.data(), 256, &line), 1);
+    ASSERT_EQ(SimModelSetFeature(d, "dev=9", raw.data(), 256, &line), 1);
+    EXPECT_EQ(line.rfind("SET dev=9 cmd=QueryDebugRawData mask=0x00000000 ok bytes=02 50", 0), 0u);
+    Report answer{};
+    answer[0] = 2;
+    ASSERT_EQ(SimModelGetFeature(d, "dev=9", answer.data(), 256, &line), 1);
+    EXPECT_EQ(line, "GET dev=9 ok tag=DBGB record=DRAW");
+    EXPECT_EQ(ReadU16LE(&answer[10 + 34]), 1u) << "one raw-data query, one counter step";
+    EXPECT_EQ(d.acceptedWrites, 2u);
+    EXPECT_EQ(d.reads, 1u);
+    EXPECT_TRUE(SimLogLines().empty()) << "the caller logs the line";
+    EXPECT_TRUE(SimPresentDevices().empty());
+
+    SimForgetSession(d);
+    ASSERT_EQ(SimModelGetFeature(d, "dev=9", answer.data(), 256, &line), 1);
+    EXPECT_EQ(line, "GET dev=9 ok tag=DS3B");
 }
 
 } // namespace
