@@ -110,7 +110,7 @@ static ULONG GetU32(const UCHAR* p) {
    `capacity` answer bytes come back into `answer`. 0 when ds3sim is not there or answers
    nothing sound: the caller then fails the request, as a driver that does not answer. */
 static int Relay(ULONG op, ULONG number, const UCHAR* payload, ULONG length, UCHAR* answer, ULONG capacity,
-                 ULONG* code, ULONG* a, ULONG* b) {
+                 ULONG* answered, ULONG* code, ULONG* a, ULONG* b) {
     UCHAR frame[RELAY_FRAME_HEADER + RELAY_REPORT_SIZE];
     UNICODE_STRING name;
     OBJECT_ATTRIBUTES attributes;
@@ -157,6 +157,7 @@ static int Relay(ULONG op, ULONG number, const UCHAR* payload, ULONG length, UCH
         return 0;
     for (i = 0; i < answerLength; ++i)
         answer[i] = frame[RELAY_FRAME_HEADER + i];
+    *answered = answerLength;
     *code = GetU32(frame + 4);
     *a = GetU32(frame + 8);
     *b = GetU32(frame + 12);
@@ -239,7 +240,7 @@ static void CompletePendingReads(RELAY_DEVICE* relay) {
 static NTSTATUS NTAPI RelayAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT fdo) {
     RELAY_HID_DEVICE_EXTENSION* ext = (RELAY_HID_DEVICE_EXTENSION*)fdo->DeviceExtension;
     RELAY_DEVICE* relay = (RELAY_DEVICE*)ext->MiniDeviceExtension;
-    ULONG code = 0, page = 0, usage = 0;
+    ULONG code = 0, page = 0, usage = 0, answered = 0;
     (void)driver;
     relay->number = NodeNumber(ext->PhysicalDeviceObject);
     relay->usagePage = 1;
@@ -248,8 +249,8 @@ static NTSTATUS NTAPI RelayAddDevice(PDRIVER_OBJECT driver, PDEVICE_OBJECT fdo) 
     KeInitializeSpinLock(&relay->lock);
     InitializeListHead(&relay->pendingReads);
     /* The simulated device may be of another kind (a mouse, a vendor collection). */
-    if (Relay(RELAY_OP_DESCRIBE, relay->number, NULL, 0, NULL, 0, &code, &page, &usage) && code == 1 &&
-        page != 0 && page <= 0xFFFF && usage <= 0xFFFF) {
+    if (Relay(RELAY_OP_DESCRIBE, relay->number, NULL, 0, NULL, 0, &answered, &code, &page, &usage) &&
+        code == 1 && page != 0 && page <= 0xFFFF && usage <= 0xFFFF) {
         relay->usagePage = (USHORT)page;
         relay->usage = (USHORT)usage;
     }
@@ -296,21 +297,20 @@ static NTSTATUS Complete(PIRP irp, NTSTATUS status, ULONG_PTR information) {
 static NTSTATUS Feature(RELAY_DEVICE* relay, PIRP irp, ULONG op) {
     RELAY_XFER_PACKET* packet = (RELAY_XFER_PACKET*)irp->UserBuffer;
     UCHAR report[RELAY_REPORT_SIZE];
-    ULONG code = 0, a = 0, b = 0, i, length;
+    ULONG code = 0, a = 0, b = 0, i, length, answered = 0;
     if (packet == NULL || packet->reportBuffer == NULL || packet->reportBufferLen == 0)
         return Complete(irp, STATUS_INVALID_PARAMETER, 0);
+    /* The simulator judges the report as the program passed it, id byte first and at its own
+       length, as the driver would; a longer buffer than the report is cut to it. */
     length = packet->reportBufferLen < RELAY_REPORT_SIZE ? packet->reportBufferLen : RELAY_REPORT_SIZE;
     for (i = 0; i < length; ++i)
         report[i] = packet->reportBuffer[i];
-    for (; i < RELAY_REPORT_SIZE; ++i)
-        report[i] = 0;
-    /* The simulator sees the whole report as the program passed it, id byte first. */
-    if (!Relay(op, relay->number, report, RELAY_REPORT_SIZE, report, RELAY_REPORT_SIZE, &code, &a, &b) ||
-        code != 1)
+    if (!Relay(op, relay->number, report, length, report, length, &answered, &code, &a, &b) || code != 1)
         return Complete(irp, STATUS_DEVICE_NOT_CONNECTED, 0);
     if (op == RELAY_OP_GET_FEATURE) {
-        for (i = 0; i < length; ++i)
+        for (i = 0; i < answered; ++i)
             packet->reportBuffer[i] = report[i];
+        return Complete(irp, STATUS_SUCCESS, answered);
     }
     return Complete(irp, STATUS_SUCCESS, length);
 }

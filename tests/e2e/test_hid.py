@@ -156,11 +156,12 @@ class ProductBehindTheHidStack(DriverCase):
             wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
         return tuple(live)
 
-    def icons_seen(self, seconds):
+    def icons_seen(self, seconds, until=None):
+        """The tray pictures told apart over `seconds`; sooner once all of `until` were seen."""
         icons = harness.tray_icon_pictures()
         seen = set()
         end = time.time() + seconds
-        while time.time() < end:
+        while time.time() < end and not (until and until <= seen):
             name = harness.identify_tray_icon(self.desk, icons)
             if name:
                 seen.add(name)
@@ -373,6 +374,8 @@ class ProductBehindTheHidStack(DriverCase):
         self.start_driver()
         self.start()
         seen = self.icons_seen(4.0)
+        if not {202, 203} <= seen:  # a slow first frame under load
+            seen |= self.icons_seen(6.0, until={202, 203} - seen)
         self.assertTrue({202, 203} <= seen, seen)
         self.assertFalse({204, 205, 206, 207} & seen, seen)
         self.control_command("set 1 status 0", "set 2 status 4")
@@ -395,7 +398,7 @@ class ProductBehindTheHidStack(DriverCase):
         self.control_command("plug 1")
         self.polled_since(mark, 1)
         time.sleep(1.0)
-        self.assertTrue({202, 203} <= self.icons_seen(4.0))
+        self.assertTrue({202, 203} <= self.icons_seen(10.0, until={202, 203}))
         self.assertFalse(self.log_lines(r"^BROADCAST"), "the notices came from the system, not the simulator")
 
     def test_a_driver_that_stops_answering_and_answers_again(self):
@@ -412,7 +415,7 @@ class ProductBehindTheHidStack(DriverCase):
         self.polled_since(mark, 1)
         time.sleep(1.0)
         self.assertEqual(self.transport_menus(), (True, True))
-        self.assertTrue({202, 203} <= self.icons_seen(3.0))
+        self.assertTrue({202, 203} <= self.icons_seen(10.0, until={202, 203}))
         # The whole simulator goes: every request through the relay fails, and nothing breaks.
         self.wine.run(["wine", "taskkill", "/f", "/im", "ds3sim.exe"], timeout=60)
         wait_for(lambda: harness.linux_pid(self.wine.prefix, "ds3sim.exe") is None, 15, what="ds3sim gone")
