@@ -39,24 +39,8 @@ def find_pid(name):
 
 
 def all_pids(name):
-    """Every Linux process of the measured prefix that runs the Windows program `name` (each
-    driver group has its own winedevice.exe)."""
-    name = name.lower()
-    pids = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open(f"/proc/{entry}/cmdline", "rb") as f:
-                first = f.read().split(b"\0")[0].decode("utf-8", "replace").lower()
-            if first.replace("\\", "/").rsplit("/", 1)[-1] != name:
-                continue
-            with open(f"/proc/{entry}/environ", "rb") as f:
-                if f"WINEPREFIX={PREFIX}".encode() in f.read().split(b"\0"):
-                    pids.append(int(entry))
-        except OSError:
-            continue
-    return pids
+    """Every process of the measured prefix that runs the Windows program `name`."""
+    return harness.linux_pids(PREFIX, name)
 
 
 def cpu_ms(pid):

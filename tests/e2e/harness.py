@@ -410,9 +410,11 @@ def sealed_request_hex(r):
     return " ".join(f"{b:02X}" for b in r)
 
 
-def linux_pid(prefix, exe):
-    """The Linux process of Wine prefix `prefix` that runs the Windows program `exe`, or None."""
+def linux_pids(prefix, exe):
+    """The Linux processes of Wine prefix `prefix` that run the Windows program `exe` (a driver
+    host, winedevice.exe, runs once per driver group)."""
     exe = exe.lower()
+    pids = []
     for entry in os.listdir("/proc"):
         if not entry.isdigit():
             continue
@@ -423,10 +425,16 @@ def linux_pid(prefix, exe):
                 continue
             with open(f"/proc/{entry}/environ", "rb") as f:
                 if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
-                    return int(entry)
+                    pids.append(int(entry))
         except OSError:
             continue
-    return None
+    return pids
+
+
+def linux_pid(prefix, exe):
+    """The Linux process of Wine prefix `prefix` that runs the Windows program `exe`, or None."""
+    pids = linux_pids(prefix, exe)
+    return pids[0] if pids else None
 
 
 def private_kb(pid):
