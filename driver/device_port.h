@@ -52,5 +52,13 @@ int ClosePresentDeviceList(PresentDeviceList* list);
 void* WatchDeviceRemoval(void* window, DeviceHandle device);
 void UnwatchDeviceRemoval(void* watch);
 
+// The guard of the driver's debug mode that the tool of every session on this PC shares: each
+// device has one debug mode for all of them, so one tool's query must not be read or ended by
+// another's poll or discovery. 1 when the guard is held (release it with
+// ReleaseDriverSessionGuard); 0 when it could not be had within `waitMs` or does not exist, and
+// the caller goes on under its own slot lock alone.
+int AcquireDriverSessionGuard(uint32_t waitMs);
+void ReleaseDriverSessionGuard();
+
 // Debugger output (OutputDebugStringW on Windows).
 void TraceDebugText(const Utf16* text);

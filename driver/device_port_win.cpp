@@ -3,6 +3,7 @@
 
 #include <cfgmgr32.h>
 #include <dbt.h>
+#include <sddl.h>
 #include <setupapi.h>
 
 #include <cstddef>
@@ -272,6 +273,52 @@ void* WatchDeviceRemoval(void* window, DeviceHandle device) {
 void UnwatchDeviceRemoval(void* watch) {
     if (watch != nullptr)
         UnregisterDeviceNotification(static_cast<HDEVNOTIFY>(watch));
+}
+
+namespace {
+
+const wchar_t kSessionGuardName[] = L"Global\\Padwarden Driver Debug Mode";
+// Whoever made it first, every signed-in user's tool (elevated or not) must be able to wait on
+// and release it: authenticated users may synchronize and release, and the low label keeps an
+// elevated creator's default label from shutting medium-integrity tools out.
+const wchar_t kSessionGuardAccess[] =
+    L"D:(A;;0x001F0001;;;SY)(A;;0x001F0001;;;BA)(A;;0x00100001;;;AU)S:(ML;;NW;;;LW)";
+
+HANDLE CreateSessionGuard() {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    SECURITY_ATTRIBUTES attributes = {};
+    attributes.nLength = sizeof attributes;
+    if (ConvertStringSecurityDescriptorToSecurityDescriptorW(kSessionGuardAccess, SDDL_REVISION_1,
+                                                             &descriptor, nullptr))
+        attributes.lpSecurityDescriptor = descriptor;
+    HANDLE guard = CreateMutexW(&attributes, FALSE, kSessionGuardName);
+    if (guard == nullptr) // made by a tool whose access list leaves us less than all access
+        guard = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, kSessionGuardName);
+    if (descriptor != nullptr)
+        LocalFree(descriptor);
+    return guard;
+}
+
+HANDLE SessionGuard() {
+    static const HANDLE guard = CreateSessionGuard();
+    return guard;
+}
+
+} // namespace
+
+int AcquireDriverSessionGuard(uint32_t waitMs) {
+    HANDLE guard = SessionGuard();
+    if (guard == nullptr)
+        return 0;
+    // An abandoned guard is held all the same: the tool that died took its query with it.
+    const DWORD result = WaitForSingleObject(guard, waitMs);
+    return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED ? 1 : 0;
+}
+
+void ReleaseDriverSessionGuard() {
+    HANDLE guard = SessionGuard();
+    if (guard != nullptr)
+        ReleaseMutex(guard);
 }
 
 void TraceDebugText(const Utf16* text) {

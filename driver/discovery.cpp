@@ -12,6 +12,7 @@ namespace {
 
 constexpr uint16_t kUsagePageGenericDesktop = 1;
 constexpr uint16_t kUsageJoystick = 4;
+constexpr uint32_t kSessionGuardWaitMs = 1000;
 
 // A second handle to a device that sits in a slot would talk to it outside the slot's lock:
 // during a debug query it would see "DBGx", send LeaveDebugMode and spoil the query. Such a
@@ -49,9 +50,14 @@ int ReadCandidateAnswer(ToolState* state, const Utf16* path, DeviceHandle device
         std::lock_guard<std::mutex> hold(slot->lock);
         if (IsOpenInSlot(slot, path))
             return 0;
+        // Another session's tool may be inside a query: ending the debug mode waits until it is
+        // done, when leaving is harmless.
+        const int guarded = AcquireDriverSessionGuard(kSessionGuardWaitMs);
         SendLeaveDebugMode(device);
         // Whatever this read brings, the tag is judged again below.
         GetFeatureReport(device, answer, kReportSize);
+        if (guarded)
+            ReleaseDriverSessionGuard();
     }
     return 1;
 }

@@ -11,6 +11,9 @@ static_assert(kDriverInfoRecordSize == kDriverInfoSize && kDebugRecordSize == kD
 namespace {
 
 constexpr uint32_t kBluetoothSlots = sizeof(ToolState::bthDevices) / sizeof(ToolState::bthDevices[0]);
+// How long a debug sequence waits for another session's tool to finish its own; past that it
+// goes on under the slot lock alone, as a tool on its own would.
+constexpr uint32_t kSessionGuardWaitMs = 1000;
 
 int SendLinkCommand(ToolState* state, uint32_t index, int disconnect) {
     if (state == nullptr)
@@ -42,6 +45,15 @@ int ReadDriverInfo(DeviceSlot* slot) {
     PrepareReadBuffer(report);
     if (!GetFeatureReport(slot->handle, report, kReportSize))
         return 0;
+    if (ClassifyDeviceTag(report) == TagKind::Debug && AcquireDriverSessionGuard(kSessionGuardWaitMs)) {
+        // Most likely another session's tool is inside a debug query: its record is not ours to
+        // keep. Its query ends before the guard comes free, and the driver answers normally again.
+        PrepareReadBuffer(report);
+        const int read = GetFeatureReport(slot->handle, report, kReportSize);
+        ReleaseDriverSessionGuard();
+        if (!read)
+            return 0;
+    }
     std::memcpy(slot->driverInfo, report, kDriverInfoSize);
     return 1;
 }
@@ -82,6 +94,8 @@ int QueryDebugRecord(ToolState* state, uint32_t selector, uint32_t infoType, uin
     std::lock_guard<std::mutex> hold(slot->lock);
     if (!IsOpenDeviceHandle(slot->handle))
         return 0;
+    // The slot lock keeps this tool's own polls out; the guard keeps out every other session's.
+    const int guarded = AcquireDriverSessionGuard(kSessionGuardWaitMs);
     uint8_t report[kReportSize];
     BuildHeaderOnlyRequest(report, kCommandEnterDebugMode);
     SetFeatureReport(slot->handle, report, kReportSize);
@@ -92,6 +106,8 @@ int QueryDebugRecord(ToolState* state, uint32_t selector, uint32_t infoType, uin
     std::memcpy(record, report, kDebugRecordSize);
     BuildHeaderOnlyRequest(report, kCommandLeaveDebugMode);
     SetFeatureReport(slot->handle, report, kReportSize);
+    if (guarded)
+        ReleaseDriverSessionGuard();
     return read;
 }
 

@@ -272,6 +272,13 @@ void* WatchDeviceRemoval(void*, DeviceHandle) {
 
 void UnwatchDeviceRemoval(void*) {}
 
+// The simulator's devices belong to one simulated build at a time: no other session shares them.
+int AcquireDriverSessionGuard(uint32_t) {
+    return 0;
+}
+
+void ReleaseDriverSessionGuard() {}
+
 void TraceDebugText(const Utf16* text) {
     if (text == nullptr)
         return;

@@ -2,6 +2,7 @@
 // the simulator's handle number; the simulator knows its device and generation, so a handle
 // opened before a restart or a removal stays dead.
 #ifndef _WIN32
+#include <chrono>
 #include <mutex>
 #include <set>
 #include <string>
@@ -158,6 +159,20 @@ uint32_t SimDeviceWatchCount() {
     WatchBook& book = Watches();
     std::lock_guard<std::mutex> hold(book.lock);
     return static_cast<uint32_t>(book.live.size());
+}
+
+// One process stands for the whole PC: every Tool state in it is a session of its own.
+std::timed_mutex& SessionGuardLock() {
+    static std::timed_mutex lock;
+    return lock;
+}
+
+int AcquireDriverSessionGuard(uint32_t waitMs) {
+    return SessionGuardLock().try_lock_for(std::chrono::milliseconds(waitMs)) ? 1 : 0;
+}
+
+void ReleaseDriverSessionGuard() {
+    SessionGuardLock().unlock();
 }
 
 void TraceDebugText(const Utf16* text) {

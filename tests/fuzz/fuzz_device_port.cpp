@@ -67,4 +67,8 @@ void* WatchDeviceRemoval(void*, DeviceHandle) {
     return nullptr;
 }
 void UnwatchDeviceRemoval(void*) {}
+int AcquireDriverSessionGuard(uint32_t) {
+    return 1;
+}
+void ReleaseDriverSessionGuard() {}
 void TraceDebugText(const Utf16*) {}

@@ -245,6 +245,42 @@ TEST_F(DriverLink, DebugQueriesAndPollsNeverInterleave) {
     EXPECT_EQ(d.rejectedWrites, 0u);
 }
 
+// The tools of two signed-in users share each device and its one debug mode. One's polls must
+// never keep the other's debug record, and one's rediscovery must not end the other's query.
+TEST_F(DriverLink, AnotherSessionsToolNeitherKeepsNorEndsOurDebugRecord) {
+    auto other = std::make_unique<ToolState>();
+    InitializeToolStateDefaults(other.get());
+    ASSERT_EQ(DiscoverDevices(other.get()), 1);
+    SimFaults slow;
+    slow.slowMs = 1; // every exchange takes a moment, so the two sessions interleave
+    SimSetFaults(bth, slow);
+    std::atomic<int> done{0};
+    int wrongRecords = 0;
+    std::thread ours([&] {
+        for (int i = 0; i < 30; ++i) {
+            uint8_t record[kDebugRecordSize] = {};
+            if (!QueryDebugRecord(state.get(), 0x00010000, 1, record) ||
+                std::memcmp(record + 5, "INFO", 4) != 0)
+                ++wrongRecords;
+        }
+        done = 1;
+    });
+    int debugKept = 0;
+    for (int pass = 0; !done; ++pass) {
+        if (ReadDriverInfo(&other->bthDevices[0]) &&
+            std::memcmp(other->bthDevices[0].driverInfo + 1, "DBG", 3) == 0)
+            ++debugKept;
+        if (pass % 4 == 3) {
+            CloseDevices(other.get());
+            DiscoverDevices(other.get());
+        }
+    }
+    ours.join();
+    EXPECT_EQ(wrongRecords, 0) << "the other session ended our query";
+    EXPECT_EQ(debugKept, 0) << "the other session kept our debug record as driver information";
+    CloseDevices(other.get());
+}
+
 TEST_F(DriverLink, LeaveDebugModeOnABareHandle) {
     SimUpdateDevice(usb, [](SimDevice& d) { d.debugMode = 1; });
     SendLeaveDebugMode(Usb()->handle);

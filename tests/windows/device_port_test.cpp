@@ -4,11 +4,14 @@
 
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <cfgmgr32.h>
+#include <sddl.h>
 #include <setupapi.h>
 
 extern "C" {
@@ -173,3 +176,39 @@ TEST(DevicePortWin, PresentDevicesListTheHidNodes) {
 }
 
 } // namespace
+
+// The debug-mode guard is made for every signed-in user's tool, elevated or not; Wine enforces
+// no access list, so the one it keeps is read back and checked entry by entry.
+TEST(DevicePortWin, SessionGuardIsSharedByEveryUsersTool) {
+    ASSERT_EQ(AcquireDriverSessionGuard(0), 1);
+    HANDLE guard = OpenMutexW(READ_CONTROL | SYNCHRONIZE, FALSE, L"Global\\Padwarden Driver Debug Mode");
+    ASSERT_NE(guard, nullptr);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    PACL dacl = nullptr;
+    ASSERT_EQ(GetSecurityInfo(guard, SE_KERNEL_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor),
+              static_cast<DWORD>(ERROR_SUCCESS));
+    LPWSTR sddl = nullptr;
+    ASSERT_TRUE(ConvertSecurityDescriptorToStringSecurityDescriptorW(
+        descriptor, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &sddl, nullptr));
+    const std::wstring text = sddl;
+    LocalFree(sddl);
+    LocalFree(descriptor);
+    CloseHandle(guard);
+    // Authenticated users: synchronize and release, nothing more; the system and administrators all.
+    EXPECT_NE(text.find(L"(A;;0x100001;;;AU)"), std::wstring::npos) << std::string(text.begin(), text.end());
+    EXPECT_NE(text.find(L";;;SY)"), std::wstring::npos);
+    EXPECT_NE(text.find(L";;;BA)"), std::wstring::npos);
+
+    // Held here, another thread (as another session's tool) waits and then goes on without it.
+    int other = -1;
+    std::thread([&] { other = AcquireDriverSessionGuard(50); }).join();
+    EXPECT_EQ(other, 0);
+    ReleaseDriverSessionGuard();
+    std::thread([&] {
+        other = AcquireDriverSessionGuard(50);
+        if (other)
+            ReleaseDriverSessionGuard();
+    }).join();
+    EXPECT_EQ(other, 1);
+}
