@@ -22,6 +22,11 @@ int StartUp(HINSTANCE instance);
 void InitializeToolState(ToolState* state);
 int IsDebugCommandLine();
 void ShutDown(ToolState* state);
+// Tells the user that the Monitor thread could not start, then takes the icon and window down.
+void FailMonitorThreadStart(ToolState* state);
+// The end of a run: shut-down and the single-instance mutex `single` released, or, when the
+// Monitor thread will not stop, the process ends at once still holding it.
+void EndRun(ToolState* state, HANDLE single);
 // 1 when no Monitor thread runs (none was started, or it has returned).
 int MonitorThreadEnded(ToolState* state);
 

@@ -121,26 +121,39 @@ int StartUp(HINSTANCE instance) {
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_WINDOW);
         } else if ((state->monitorThread = CreateThread(nullptr, 0, MonitorThreadEntry, state, 0, nullptr)) ==
                    nullptr) {
-            // The icon went up with the window: none is left behind when the tool ends here.
-            if (state->enableTrayIcon)
-                DeleteTrayIcon(state);
-            DestroyWindow(static_cast<HWND>(state->mainWindow));
-            ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_THREAD);
+            FailMonitorThreadStart(state);
         } else {
             RunMessageLoop(state);
         }
-        if (!MonitorThreadEnded(state)) {
-            // The thread is caught in a device call and may hold a slot lock: closing the devices
-            // would wait for it. The settings are saved; the process's end releases the rest.
-            ReleaseMutex(single);
-            CloseHandle(single);
-            ExitProcess(0);
-        }
-        ShutDown(state);
+        EndRun(state, single);
+        return 0;
     }
     ReleaseMutex(single);
     CloseHandle(single);
     return 0;
+}
+
+void FailMonitorThreadStart(ToolState* state) {
+    // The icon went up with the window: none is left behind when the tool ends here.
+    if (state->enableTrayIcon)
+        DeleteTrayIcon(state);
+    // Before the window goes: its end posts the quit message, which would close the box at once.
+    ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_THREAD);
+    DestroyWindow(static_cast<HWND>(state->mainWindow));
+}
+
+void EndRun(ToolState* state, HANDLE single) {
+    if (!MonitorThreadEnded(state)) {
+        // The thread is caught in a device call and may hold a slot lock: closing the devices
+        // would wait for it. The settings are saved; the process's end releases the rest, and the
+        // single-instance mutex with it, last: on Windows a process whose thread waits in a
+        // driver lingers, holding the shared rumble objects, and a copy started meanwhile must
+        // leave quietly rather than fail to create them.
+        ExitProcess(0);
+    }
+    ShutDown(state);
+    ReleaseMutex(single);
+    CloseHandle(single);
 }
 
 int MonitorThreadEnded(ToolState* state) {

@@ -1,4 +1,5 @@
 """The tool on a desktop under Wine: tray icon, single instance, menu, Version, Config, Exit."""
+import os
 import time
 
 import harness
@@ -155,6 +156,17 @@ class DesktopTests(ToolTestCase):
         stored_x = int.from_bytes(bytes.fromhex(values["VersionPosX"][1]), "little")
         self.assertEqual(stored_x, x)
         self.assertEqual(int(values["ThreadInterval"][1], 16), 100, "clamped on load, saved as clamped")
+
+
+    def test_start_up_failure_boxes_on_a_desktop(self):
+        # The Windows suite's tests of what start-up shows when it fails need a display, which
+        # the suite itself runs without: they run here.
+        r = self.wine.run(["wine", os.path.join(harness.BUILD, "padwarden_win_tests.exe"),
+                           "--gtest_filter=StartUpFailure.*", "--gtest_brief=1"], timeout=120)
+        out = r.stdout.decode("utf-8", "replace")
+        self.assertEqual(r.returncode, 0, out)
+        self.assertIn("[  PASSED  ] 2 tests", out)
+        self.assertNotIn("SKIPPED", out)
 
 
 class LargeIconTests(ToolTestCase):

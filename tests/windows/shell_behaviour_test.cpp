@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "app/shell_win.h"
 
@@ -152,3 +153,95 @@ TEST(MainWindow, QueryRemoveOfAnOpenDeviceLetsGoOfItsHandle) {
 }
 
 } // namespace
+
+namespace {
+
+LRESULT CALLBACK QuitOnDestroyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_DESTROY)
+        PostQuitMessage(0);
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+
+HWND VisibleBox(const wchar_t* text) {
+    HWND box = nullptr;
+    while ((box = FindWindowExW(nullptr, box, L"#32770", L"Error")) != nullptr) {
+        wchar_t shown[256] = {};
+        GetDlgItemTextW(box, 0xFFFF, shown, 256);
+        if (IsWindowVisible(box) && std::wstring(shown) == text)
+            return box;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+// A Monitor thread that cannot start is reported in a box that stays until the user closes it,
+// although the main window (whose end posts the quit message) goes down with it. A box needs a
+// desktop: where the suite runs without one, the end-to-end tier runs this test on its display.
+TEST(StartUpFailure, TheThreadBoxWaitsForTheUser) {
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = QuitOnDestroyProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"PadwardenThreadFailureTest";
+    RegisterClassW(&wc);
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    state.enableTrayIcon = 0;
+    HWND window = CreateWindowExW(0, wc.lpszClassName, L"", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                  wc.hInstance, nullptr);
+    if (window == nullptr)
+        GTEST_SKIP() << "no desktop to show a box on";
+    state.mainWindow = window;
+    wchar_t text[256];
+    LoadText(IDS_CANNOT_CREATE_THREAD, text, 256);
+    int stayed = 0;
+    std::thread user([&] {
+        HWND box = nullptr;
+        for (int i = 0; i < 500 && box == nullptr; ++i, Sleep(10))
+            box = VisibleBox(text);
+        if (box == nullptr)
+            return;
+        Sleep(500); // read by the user, not closed by itself
+        stayed = IsWindow(box) && IsWindowVisible(box);
+        PostMessageW(box, WM_COMMAND, IDOK, 0);
+    });
+    FailMonitorThreadStart(&state);
+    user.join();
+    EXPECT_EQ(stayed, 1) << "the box closed by itself";
+    EXPECT_FALSE(IsWindow(window)) << "the window is taken down after the box";
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+}
+
+// A run whose Monitor thread is caught in a device call ends without releasing the
+// single-instance mutex: the process's end abandons it. A normal run releases it.
+TEST(StartUpFailure, AStuckMonitorKeepsTheInstanceMutexUntilTheProcessEnds) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    const wchar_t* name = L"Padwarden test instance mutex";
+    for (int stuck = 0; stuck < 2; ++stuck) {
+        HANDLE observer = CreateMutexW(nullptr, FALSE, name);
+        ASSERT_NE(observer, nullptr);
+        EXPECT_EXIT(
+            {
+                static ToolState state;
+                InitializeToolStateDefaults(&state);
+                HANDLE single = CreateMutexW(nullptr, FALSE, name);
+                WaitForSingleObject(single, INFINITE);
+                // A thread that never returns, as one waiting on a driver that never answers.
+                state.monitorThread =
+                    stuck ? CreateThread(
+                                nullptr, 0, [](LPVOID) -> DWORD { return Sleep(INFINITE), 0; }, nullptr, 0,
+                                nullptr)
+                          : nullptr;
+                EndRun(&state, single);
+                ExitProcess(7);
+            },
+            ::testing::ExitedWithCode(stuck ? 0 : 7), "");
+        const DWORD wait = WaitForSingleObject(observer, 5000);
+        EXPECT_EQ(wait, stuck ? static_cast<DWORD>(WAIT_ABANDONED) : static_cast<DWORD>(WAIT_OBJECT_0))
+            << (stuck ? "released before the process ended" : "a normal run releases it");
+        ReleaseMutex(observer);
+        CloseHandle(observer);
+    }
+}
