@@ -3,6 +3,7 @@
 // opened before a restart or a removal stays dead.
 #ifndef _WIN32
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <set>
 #include <string>
@@ -161,18 +162,35 @@ uint32_t SimDeviceWatchCount() {
     return static_cast<uint32_t>(book.live.size());
 }
 
-// One process stands for the whole PC: every Tool state in it is a session of its own.
-std::timed_mutex& SessionGuardLock() {
-    static std::timed_mutex lock;
-    return lock;
+// One process stands for the whole PC: every Tool state in it is a session of its own. A flag
+// under a plain mutex, not a timed mutex, whose waits the thread sanitizer cannot follow.
+struct SessionGuardRecord {
+    std::mutex lock;
+    std::condition_variable freed;
+    int held = 0;
+};
+
+SessionGuardRecord& SessionGuard() {
+    static SessionGuardRecord guard;
+    return guard;
 }
 
 int AcquireDriverSessionGuard(uint32_t waitMs) {
-    return SessionGuardLock().try_lock_for(std::chrono::milliseconds(waitMs)) ? 1 : 0;
+    SessionGuardRecord& guard = SessionGuard();
+    std::unique_lock<std::mutex> hold(guard.lock);
+    if (!guard.freed.wait_for(hold, std::chrono::milliseconds(waitMs), [&] { return guard.held == 0; }))
+        return 0;
+    guard.held = 1;
+    return 1;
 }
 
 void ReleaseDriverSessionGuard() {
-    SessionGuardLock().unlock();
+    SessionGuardRecord& guard = SessionGuard();
+    {
+        std::lock_guard<std::mutex> hold(guard.lock);
+        guard.held = 0;
+    }
+    guard.freed.notify_one();
 }
 
 void TraceDebugText(const Utf16* text) {

@@ -81,6 +81,14 @@ class Wine:
         self.run(["wineserver", "-k"], timeout=30)
         self.run(["wineserver", "-w"], timeout=60)
         self.start_server()
+        system32 = os.path.join(self.prefix, "drive_c", "windows", "system32")
+        if os.path.exists(os.path.join(self.prefix, "system.reg")) and \
+                not os.path.exists(os.path.join(system32, "kernel32.dll")):
+            # A prefix whose update was cut short runs nothing: make it anew.
+            self.run(["wineserver", "-k"], timeout=30)
+            self.run(["wineserver", "-w"], timeout=60)
+            shutil.rmtree(self.prefix, ignore_errors=True)
+            self.start_server()
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             subprocess.run(["wineboot", "-i"], env=self.env, check=True, timeout=240,
                            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
