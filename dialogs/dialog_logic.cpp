@@ -16,12 +16,28 @@ void FormatModeText(Utf16* out, size_t capacity, uint32_t debugMode) {
     AppendAscii(out, capacity, debugMode ? "Mode : Debug" : "Mode : Normal");
 }
 
-uint32_t SpeedFromUpDownReply(uint32_t reply) {
-    if (reply == 0)
+uint32_t SpeedFromTypedText(const Utf16* text, size_t capacity, uint32_t previous) {
+    if (text == nullptr)
+        return previous;
+    size_t i = 0;
+    while (i < capacity && text[i] == u' ')
+        ++i;
+    int negative = 0;
+    if (i < capacity && (text[i] == u'-' || text[i] == u'+'))
+        negative = text[i++] == u'-';
+    const size_t digits = i;
+    uint32_t value = 0;
+    for (; i < capacity && text[i] >= u'0' && text[i] <= u'9'; ++i)
+        value = value > 300 ? 301 : value * 10 + static_cast<uint32_t>(text[i] - u'0');
+    if (i == digits)
+        return previous;
+    while (i < capacity && text[i] == u' ')
+        ++i;
+    if (i < capacity && text[i] != 0)
+        return previous; // letters after the number: not a number the user meant
+    if (negative || value < 1)
         return 1;
-    if (reply > 300)
-        return 300;
-    return reply;
+    return value > 300 ? 300 : value;
 }
 
 namespace {

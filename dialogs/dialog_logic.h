@@ -9,8 +9,9 @@ void FormatVersionText(Utf16* out, size_t capacity, uint32_t a, uint32_t b, uint
 // "Mode : Debug" or "Mode : Normal".
 void FormatModeText(Utf16* out, size_t capacity, uint32_t debugMode);
 
-// The up-down control's whole 32-bit reply as the stored speed: 0 -> 1, above 300 -> 300.
-uint32_t SpeedFromUpDownReply(uint32_t reply);
+// The speed typed in the settings box: a number below 1 stores 1, above 300 stores 300; text that
+// is no number keeps `previous`. `capacity` bounds the read; the text may end earlier.
+uint32_t SpeedFromTypedText(const Utf16* text, size_t capacity, uint32_t previous);
 
 // Pulls a saved position back so that a w x h dialog lies on a screenW x screenH screen. A dialog
 // larger than the screen is placed at 0 rather than at a wrapped-around coordinate.

@@ -46,9 +46,12 @@ INT_PTR ApplyToolSetting(HWND dialog, ToolState* state) {
     state->enableAnimationIcon = IsDlgButtonChecked(dialog, IDC_ENABLE_ANIMATION) == BST_CHECKED ? 1 : 0;
     state->enableNotifyPSButton = IsDlgButtonChecked(dialog, IDC_NOTIFY_PS_BUTTON) == BST_CHECKED ? 1 : 0;
     state->enableNotifyLowBattery = IsDlgButtonChecked(dialog, IDC_NOTIFY_LOW_BATTERY) == BST_CHECKED ? 1 : 0;
-    // UDM_GETPOS's whole reply: an unreadable box text sets the upper half and clamps to 300.
-    const LRESULT reply = SendDlgItemMessageW(dialog, IDC_SPEED_UPDOWN, UDM_GETPOS, 0, 0);
-    state->iconAnimationSpeed = SpeedFromUpDownReply(static_cast<uint32_t>(reply));
+    // The box's own text, not the up-down's position: the control answers any text it cannot
+    // place (0, 301, letters) with an error that read as a number is the slowest speed.
+    wchar_t typed[32] = {};
+    GetDlgItemTextW(dialog, IDC_SPEED_EDIT, typed, 32);
+    state->iconAnimationSpeed =
+        SpeedFromTypedText(reinterpret_cast<const Utf16*>(typed), 32, state->iconAnimationSpeed.load());
     if (state->debugMode)
         SetBatteryLogging(dialog);
     return CloseToolSetting(dialog, state);

@@ -84,6 +84,27 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(self.wine.probe("visible", hwnd, 1069).strip(), "0", "no battery log outside debug mode")
         self.desk.screenshot("config")
 
+    def test_typed_speed_is_held_to_its_range_and_text_keeps_the_last(self):
+        place_dialogs_away(self.wine)
+        proc = self.start_tool()
+        stored = []
+        # Typed into the box itself, as a user would, not moved with the arrows.
+        for typed in ("0", "abc", "301", "42x", "7"):
+            self.choose_from_bottom(3)
+            hwnd = self.dialog(SETTING_EN)
+            self.wine.probe("settext", hwnd, 1004, typed)
+            self.wine.probe("click", hwnd, 1)
+            wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog closed")
+            self.choose_from_bottom(3)
+            hwnd = self.dialog(SETTING_EN)
+            stored.append(self.wine.probe("text", hwnd, 1004).strip())
+            self.wine.probe("click", hwnd, 2)
+            wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog closed")
+        self.assertEqual(stored, ["1", "1", "300", "300", "7"])
+        self.choose_from_bottom(1)
+        self.assertEqual(proc.wait(30), 0)
+        self.assertEqual(int(self.wine.reg_query()["IconAnimationSpeed"][1], 16), 7)
+
     def test_a_dialog_chosen_again_comes_to_the_front(self):
         place_dialogs_away(self.wine)
         self.start_tool()

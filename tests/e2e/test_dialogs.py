@@ -85,6 +85,13 @@ class DriverDialogCase(DriverCase):
     def checked(self, hwnd, controls):
         return [c for c in controls if self.wine.probe("check", hwnd, c).strip() == "1"]
 
+    def checked_labels(self, hwnd):
+        """The labels of the ticked auto-fire boxes, in bit order."""
+        return [self.text(hwnd, c) for c in self.checked(hwnd, range(1046, 1063))]
+
+    def box_labelled(self, hwnd, label):
+        return next(c for c in range(1046, 1063) if self.text(hwnd, c) == label)
+
     def click(self, hwnd, control):
         self.wine.probe("click", hwnd, control)
 
@@ -243,7 +250,8 @@ class AutoFireDialogs(DriverDialogCase):
         bth = self.open_dialog(40020, AUTO_FIRE_EN, known=(usb,))
         rects = {w["hwnd"]: w["rect"][:2] for w in self.wine.find(title=AUTO_FIRE_EN)}
         self.assertEqual(rects, {usb: (250, 100), bth: (600, 400)}, "each instance at its own place")
-        self.assertEqual(self.checked(usb, range(1046, 1063)), [1046, 1062], "L3 and PS")
+        # The boxes say what the driver's bits mean: 0x10001 is SELECT and PS.
+        self.assertEqual(self.checked_labels(usb), ["SELECT", "PS"])
         self.assertEqual(self.checked(bth, range(1046, 1063)), [1061], "Square; bits above 16 are not shown")
         self.desk.screenshot("auto-fire-both")
         # The same command again opens no second copy.
@@ -253,17 +261,24 @@ class AutoFireDialogs(DriverDialogCase):
         # Bluetooth: unchanged boxes are still sent.
         self.auto_fire_ok_sends(bth, 2, 0x8000)
         self.assertTrue(self.wine.find(title=AUTO_FIRE_EN), "the USB instance stays open")
-        # USB: untick L3, tick SELECT and Cross.
-        for box in (1046, 1047, 1060):
-            self.click(usb, box)
-        wait_for(lambda: self.checked(usb, range(1046, 1063)) == [1047, 1060, 1062], 5, what="the ticks")
+        # USB: untick SELECT, tick L3 and Cross, found by their labels.
+        for label in ("SELECT", "L3", "Cross"):
+            self.click(usb, self.box_labelled(usb, label))
+        wait_for(lambda: self.checked_labels(usb) == ["L3", "Cross", "PS"], 5, what="the ticks")
         self.auto_fire_ok_sends(usb, 1, 0x14002)
         self.sim()
         usb = self.open_dialog(40009, AUTO_FIRE_EN)
-        self.assertEqual(self.checked(usb, range(1046, 1063)), [1047, 1060, 1062], "the driver's new set")
+        self.assertEqual(self.checked_labels(usb), ["L3", "Cross", "PS"], "the driver's new set")
+        # Only SELECT ticked sends bit 0 alone.
+        for label in ("L3", "Cross", "PS", "SELECT"):
+            self.click(usb, self.box_labelled(usb, label))
+        wait_for(lambda: self.checked_labels(usb) == ["SELECT"], 5, what="SELECT alone")
+        self.auto_fire_ok_sends(usb, 1, 0x1)
+        self.sim()
+        usb = self.open_dialog(40009, AUTO_FIRE_EN)
         self.click(usb, 2)
         self.gone(usb)
-        self.assertEqual(len(self.sent_auto_fire(1)), 1, "Cancel sends nothing")
+        self.assertEqual(len(self.sent_auto_fire(1)), 2, "Cancel sends nothing")
 
     def test_a_refused_write_shows_the_error_and_the_dialog_closes(self):
         self.start_all("fault 1 fail-settings\n")
@@ -318,7 +333,7 @@ class JapaneseDialogs(DriverDialogCase):
         # Both auto-fire dialogs at once; the Bluetooth driver refuses the settings write.
         auto_bth = self.open_dialog(40020, AUTO_FIRE_JA)
         auto_usb = self.open_dialog(40009, AUTO_FIRE_JA, known=(auto_bth,))
-        self.assertEqual(self.checked(auto_usb, range(1046, 1063)), [1048], "START")
+        self.assertEqual(self.checked_labels(auto_usb), ["R3"], "bit 2")
         self.assertEqual(self.checked(auto_bth, range(1046, 1063)), [])
         self.assertEqual(self.text(auto_bth, 1058), "△")
         self.click(auto_bth, 1058)

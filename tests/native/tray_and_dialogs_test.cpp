@@ -92,13 +92,21 @@ TEST(VersionDialog, VersionAndModeTexts) {
     EXPECT_EQ(Narrow(small), " 0. 3") << "cut to the buffer, terminated";
 }
 
-TEST(ToolSettingDialog, SpeedReplyBounds) {
+// What the user types in the speed box: below the range the fastest, above it the slowest, and
+// anything that is no number leaves the speed as it was.
+TEST(ToolSettingDialog, TypedSpeed) {
     const struct {
-        uint32_t reply, want;
-    } cases[] = {{0, 1},     {1, 1},     {150, 150},        {300, 300},
-                 {301, 300}, {999, 300}, {0x00010005, 300}, {0xFFFFFFFF, 300}};
+        const char16_t* text;
+        uint32_t want;
+    } cases[] = {{u"0", 1},     {u"-5", 1},    {u"1", 1},     {u"150", 150},
+                 {u" 42 ", 42}, {u"300", 300}, {u"301", 300}, {u"99999999999", 300},
+                 {u"abc", 77},  {u"", 77},     {u"12x", 77},  {u"-", 77},
+                 {u"+7", 7},    {u"1e3", 77},  {u"0300", 300}};
     for (const auto& c : cases)
-        EXPECT_EQ(SpeedFromUpDownReply(c.reply), c.want) << c.reply;
+        EXPECT_EQ(SpeedFromTypedText(reinterpret_cast<const Utf16*>(c.text), 32, 77), c.want);
+    const Utf16 unterminated[3] = {u'2', u'5', u'0'};
+    EXPECT_EQ(SpeedFromTypedText(unterminated, 2, 77), 25u) << "read no further than the capacity";
+    EXPECT_EQ(SpeedFromTypedText(nullptr, 32, 77), 77u);
 }
 
 TEST(ModelessDialogs, SavedPositionIsPulledOntoTheScreen) {
