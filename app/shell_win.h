@@ -66,6 +66,8 @@ void EndDialogPlace(ToolState* state, HWND dialog, int32_t* openFlag);
 
 // Battery log
 void SetBatteryLogging(HWND dialog);
+// Puts the full path of today's battery log into the settings dialog's path box.
+void ShowBatteryLogPath(HWND dialog);
 void CloseBatteryLog(ToolState* state);
 
 INT_PTR CALLBACK ToolSettingDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -29,6 +29,10 @@ INT_PTR InitToolSetting(HWND dialog, ToolState* state) {
     EnableWindow(logging, state->debugMode != 0);
     ShowWindow(logging, state->debugMode ? SW_SHOW : SW_HIDE);
     CheckDlgButton(dialog, IDC_ENABLE_DEBUG_LOGGING, state->batteryLogEnabled ? BST_CHECKED : BST_UNCHECKED);
+    // Where the log goes, beside the box that starts it.
+    ShowWindow(GetDlgItem(dialog, IDC_BATTERY_LOG_PATH), state->debugMode ? SW_SHOW : SW_HIDE);
+    if (state->debugMode)
+        ShowBatteryLogPath(dialog);
     RECT rect = {};
     GetWindowRect(dialog, &rect);
     MoveWindow(dialog, place.posX, place.posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);

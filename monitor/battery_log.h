@@ -11,6 +11,10 @@ constexpr int kBatteryLogFirstByte = 35;
 
 // "PdwnBattery_YYYYMMDD.log"; 0 when it does not fit.
 int FormatBatteryLogName(Utf16* out, size_t capacity, uint32_t year, uint32_t month, uint32_t day);
+// `folder`, a backslash and the day's file name; 0 (and nothing usable in `out`) when the folder
+// is empty or the whole path does not fit.
+int FormatBatteryLogPath(Utf16* out, size_t capacity, const Utf16* folder, uint32_t year, uint32_t month,
+                         uint32_t day);
 // "hh:mm:ss " + fifteen "XX " groups + " " + LF, exactly 56 bytes, no terminator.
 void FormatBatteryLogLine(uint8_t out[kBatteryLogLineSize], uint32_t hour, uint32_t minute, uint32_t second,
                           const uint8_t bytes[kBatteryLogBytes]);

@@ -82,6 +82,7 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(self.wine.probe("check", hwnd, 1001).strip(), "1")
         self.assertEqual(self.wine.probe("text", hwnd, 1004).strip(), "10")
         self.assertEqual(self.wine.probe("visible", hwnd, 1069).strip(), "0", "no battery log outside debug mode")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1079).strip(), "0", "nor its path")
         self.desk.screenshot("config")
 
     def test_typed_speed_is_held_to_its_range_and_text_keeps_the_last(self):

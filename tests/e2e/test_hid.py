@@ -343,7 +343,11 @@ class ProductBehindTheHidStack(DriverCase):
         self.wine.probe("click", hwnd, 1)
 
     def test_battery_log_in_debug_mode(self):
-        for old in glob.glob(os.path.join(BUILD, "PdwnBattery_*.log")):
+        # The log goes to the user's local application data, never to the current directory
+        # (System32 for a tool started at log-on).
+        folders = os.path.join(self.wine.prefix, "drive_c", "users", "*", "AppData", "Local", "Padwarden")
+        for old in glob.glob(os.path.join(folders, "PdwnBattery_*.log")) + \
+                glob.glob(os.path.join(BUILD, "PdwnBattery_*.log")):
             os.remove(old)
         self.wine.reg_add("ToolSettingPosX", "REG_BINARY", "5802")
         self.start_driver()
@@ -351,10 +355,15 @@ class ProductBehindTheHidStack(DriverCase):
         self.choose_from_bottom(3)
         dialog = wait_for(lambda: self.wine.find(title="Padwarden Setting"), 15, what="the settings dialog")[0]["hwnd"]
         self.assertEqual(self.wine.probe("visible", dialog, 1069).strip(), "1")
+        shown = self.wine.probe("text", dialog, 1079).strip()
+        self.desk.screenshot("config-debug-battery-log")
+        self.assertRegex(shown, r"^C:\\users\\[^\\]+\\AppData\\Local\\Padwarden\\PdwnBattery_\d{8}\.log$")
         self.wine.probe("click", dialog, 1069)
         wait_for(lambda: self.wine.probe("check", dialog, 1069).strip() == "1", 5, what="the box ticked")
         self.wine.probe("click", dialog, 1)
-        path = wait_for(lambda: glob.glob(os.path.join(BUILD, "PdwnBattery_*.log")), 10, what="the log file")[0]
+        path = wait_for(lambda: glob.glob(os.path.join(folders, "PdwnBattery_*.log")), 10, what="the log file")[0]
+        self.assertEqual(os.path.basename(path), shown.rsplit("\\", 1)[1], "the file the dialog named")
+        self.assertFalse(glob.glob(os.path.join(BUILD, "PdwnBattery_*.log")), "nothing in the current directory")
         self.assertRegex(os.path.basename(path), r"^PdwnBattery_\d{8}\.log$")
         wait_for(lambda: os.path.getsize(path) >= 3 * 56, 15, what="three lines")
         with open(path, "rb") as f:

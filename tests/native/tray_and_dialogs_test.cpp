@@ -152,6 +152,14 @@ TEST(BatteryLog, LineFormatNameAndChangeTest) {
     EXPECT_EQ(Narrow(name), "PdwnBattery_20100704.log");
     EXPECT_EQ(FormatBatteryLogName(name, 10, 2010, 7, 4), 0);
 
+    // The log's full path, in the user's own folder, whole or not at all.
+    Utf16 path[48];
+    ASSERT_EQ(FormatBatteryLogPath(path, 48, u"C:\\Users\\ann\\Padwarden", 2026, 12, 8), 1);
+    EXPECT_EQ(Narrow(path), "C:\\Users\\ann\\Padwarden\\PdwnBattery_20261208.log");
+    EXPECT_EQ(FormatBatteryLogPath(path, 47, u"C:\\Users\\ann\\Padwarden", 2026, 12, 8), 0);
+    EXPECT_EQ(path[0], 0) << "no cut path is left to open";
+    EXPECT_EQ(FormatBatteryLogPath(path, 48, u"", 2026, 12, 8), 0) << "never the current directory";
+
     uint8_t record[81] = {};
     uint8_t last[15] = {};
     EXPECT_EQ(BatteryBytesChanged(record, last), 0) << "all zero matches the start-up state";
