@@ -59,6 +59,9 @@ struct File {
     std::string bytes;
     bool written = true;   // false: the path names no file
     bool ansi1252 = false; // non-ASCII bytes without a byte-order mark: read in code page 1252
+    // An encoding Wine's initialization-file functions read but Windows' are not documented to
+    // (they read ANSI in the system code page and UTF-16LE with a byte-order mark).
+    bool wineOnly = false;
     bool accepted = false;
     std::u16string title;     // expected, when accepted
     ProfileSetting setting{}; // expected, when accepted
@@ -338,14 +341,18 @@ inline std::vector<File> ProfileFiles() {
                            u"[setting]\r\nInterval=500\r\n"),
                u"日本語のパッド設定", [](ProfileSetting& s) { s.Interval = 500; }));
 
-    files.push_back(Accept(
-        "utf16be.ini", Utf16BeFile(u"[HEADER]\nTitle=Ελληνικά\nIniFileVersion=2.0\n[RAPID FIRE]\nSpeed1=7\n"),
-        u"Ελληνικά", [](ProfileSetting& s) { s.Speed1 = 7; }));
+    File be = Accept("utf16be.ini",
+                     Utf16BeFile(u"[HEADER]\nTitle=Ελληνικά\nIniFileVersion=2.0\n[RAPID FIRE]\nSpeed1=7\n"),
+                     u"Ελληνικά", [](ProfileSetting& s) { s.Speed1 = 7; });
+    be.wineOnly = true;
+    files.push_back(be);
 
-    files.push_back(Accept(
+    File utf8 = Accept(
         "utf8-bom.ini",
         "\xEF\xBB\xBF[HEADER]\r\nTitle=Café ☕ 日本 🎮\r\nIniFileVersion=2.0\r\n[DEADZONE]\r\nSystem=3\r\n",
-        u"Café ☕ 日本 🎮", [](ProfileSetting& s) { s.DeadZone[0] = 3; }));
+        u"Café ☕ 日本 🎮", [](ProfileSetting& s) { s.DeadZone[0] = 3; });
+    utf8.wineOnly = true;
+    files.push_back(utf8);
 
     // The 31-unit cut falls between the two halves of a surrogate pair: the pair goes whole.
     files.push_back(

@@ -83,6 +83,10 @@ std::wstring Widen(const std::string& ascii) {
 
 const ProfileReader kPortable = {PortableReadProfileText, PortableReadProfileInt};
 
+int RunsUnderWine() {
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != nullptr;
+}
+
 TEST(ProfileReaderConformance, CorpusRecordsMatchThePlatform) {
     TempFolder folder(L"padwarden-profile-corpus");
     int compared = 0;
@@ -90,6 +94,9 @@ TEST(ProfileReaderConformance, CorpusRecordsMatchThePlatform) {
         // Bytes without a byte-order mark are read in the ANSI code page, which the portable
         // reader takes to be 1252.
         if (f.ansi1252 && GetACP() != 1252)
+            continue;
+        // What Windows does not document is asserted only where it is known: under Wine.
+        if (f.wineOnly && !RunsUnderWine())
             continue;
         const std::wstring name = Widen(f.name);
         const std::wstring path = f.written ? folder.Write(name, f.bytes) : folder.Path() + name;
