@@ -245,3 +245,60 @@ TEST(StartUpFailure, AStuckMonitorKeepsTheInstanceMutexUntilTheProcessEnds) {
         CloseHandle(observer);
     }
 }
+
+namespace {
+
+struct TemplateFont {
+    DWORD style = 0;
+    std::wstring face;
+    BYTE charset = 0;
+};
+
+// The style and font of a dialog template of one language, read from the extended template.
+TemplateFont FontOf(int dialog, WORD language) {
+    TemplateFont font;
+    HMODULE module = GetModuleHandleW(nullptr);
+    HRSRC found =
+        FindResourceExW(module, MAKEINTRESOURCEW(5), MAKEINTRESOURCEW(dialog), language); // RT_DIALOG
+    if (found == nullptr)
+        return font;
+    const auto* p = static_cast<const WORD*>(LockResource(LoadResource(module, found)));
+    if (p == nullptr || p[0] != 1 || p[1] != 0xFFFF)
+        return font;
+    font.style = *reinterpret_cast<const DWORD*>(p + 6);
+    p += 13; // version, signature, help id, extended style, style, item count, x, y, cx, cy
+    for (int field = 0; field < 2; ++field) { // menu, class: none, an ordinal or a string
+        if (*p == 0xFFFF)
+            p += 2;
+        else
+            p += wcslen(reinterpret_cast<const wchar_t*>(p)) + 1;
+    }
+    p += wcslen(reinterpret_cast<const wchar_t*>(p)) + 1; // the title
+    if ((font.style & DS_SETFONT) == 0)
+        return font;
+    font.charset = reinterpret_cast<const BYTE*>(p + 2)[1];
+    font.face = reinterpret_cast<const wchar_t*>(p + 3);
+    return font;
+}
+
+} // namespace
+
+// English dialogs ask for the system's UI font; Japanese ones keep their own font and charset;
+// the block viewer uses a fixed-pitch face that scales, in each language.
+TEST(DialogFonts, EachLanguageGetsTheFontItsUsersExpect) {
+    const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const WORD japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    for (int dialog : {IDD_TOOL_SETTING, IDD_VERSION, IDD_USB_INFORMATION, IDD_BTH_INFORMATION,
+                       IDD_RUMBLE_SETTING, IDD_FF_INFORMATION, IDD_AUTO_FIRE, IDD_DEBUG_INFORMATION}) {
+        const TemplateFont en = FontOf(dialog, english);
+        EXPECT_EQ(en.style & DS_SHELLFONT, static_cast<DWORD>(DS_SHELLFONT)) << dialog;
+        EXPECT_EQ(en.face, L"MS Shell Dlg 2") << dialog;
+        const TemplateFont ja = FontOf(dialog, japanese);
+        EXPECT_TRUE(ja.face == L"MS UI Gothic" || ja.face == L"MS Shell Dlg") << dialog << ": left as it was";
+    }
+    const TemplateFont viewerEn = FontOf(IDD_RUMBLE_VIEWER, english);
+    const TemplateFont viewerJa = FontOf(IDD_RUMBLE_VIEWER, japanese);
+    EXPECT_EQ(viewerEn.face, L"Consolas");
+    EXPECT_EQ(viewerJa.face, L"MS Gothic");
+    EXPECT_EQ(viewerJa.charset, 0x80);
+}
