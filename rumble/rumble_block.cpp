@@ -70,7 +70,14 @@ int OpenRumbleBlock(ToolState* state) {
         ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_MAPPING);
         return 0;
     }
-    uint8_t* view = RumblePortMapView(mapping);
+    size_t usable = 0;
+    uint8_t* view = RumblePortMapView(mapping, &usable);
+    // A mapping of this name made first by another process keeps its own size: a smaller view
+    // cannot hold the block, and writing the header would run past its end.
+    if (view != nullptr && usable < kRumbleBlockSize) {
+        RumblePortUnmapView(view);
+        view = nullptr;
+    }
     if (view == nullptr) {
         ShowErrorMessage(nullptr, IDS_CANNOT_MAP_VIEW);
         RumblePortClose(mapping);

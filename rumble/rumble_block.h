@@ -57,8 +57,8 @@ int RumbleSlotValid(const uint8_t* slot);
 // slot lost its magic. Returns the slot mask it leaves.
 uint32_t SweepRumbleBlock(uint8_t* block, uint32_t ages[kRumbleSlotCount]);
 
-// Creates the mapping, its view and the mutex, and writes the header; shows 1009, 1008, 1007 or
-// 1006 and undoes everything on failure.
+// Creates the mapping, its view and the mutex, and writes the header; shows 1009, 1008 (also for
+// a view smaller than the block), 1007 or 1006 and undoes everything on failure.
 int OpenRumbleBlock(ToolState* state);
 void CloseRumbleBlock(ToolState* state);
 // Fails at once when this process already holds the lock or is waiting for it.

@@ -32,6 +32,7 @@ struct Objects {
     std::thread::id owner;
     uint32_t recursion = 0;
     int abandoned = 0;
+    uint32_t mappingSize = kRumbleBlockSize;
     int otherProcessHandle = 0;
     int failMapping = 0, failView = 0, failMutex = 0;
     uint32_t crossThread = 0;
@@ -82,6 +83,7 @@ void MemoryRumbleReset() {
         h = Handle();
     std::memset(m.bytes, 0, sizeof m.bytes);
     m.viewMapped = m.owned = m.abandoned = m.otherProcessHandle = 0;
+    m.mappingSize = kRumbleBlockSize;
     m.owner = std::thread::id();
     m.recursion = 0;
     m.failMapping = m.failView = m.failMutex = 0;
@@ -109,6 +111,12 @@ void MemoryRumbleOwnerDies() {
     Objects& m = Memory();
     std::lock_guard<std::mutex> hold(m.lock);
     m.abandoned = 1;
+}
+
+void MemoryRumbleOtherProcessCreatesMapping(uint32_t size) {
+    Objects& m = Memory();
+    std::lock_guard<std::mutex> hold(m.lock);
+    m.mappingSize = size < kRumbleBlockSize ? size : kRumbleBlockSize;
 }
 
 uint32_t MemoryRumbleOpenHandles() {
@@ -149,15 +157,17 @@ KernelHandle RumblePortCreateMapping(uint32_t size) {
     return NewHandle(m, Kind::Mapping);
 }
 
-uint8_t* RumblePortMapView(KernelHandle mapping) {
+uint8_t* RumblePortMapView(KernelHandle mapping, size_t* usable) {
     Objects& m = Memory();
     std::lock_guard<std::mutex> hold(m.lock);
+    *usable = 0;
     Handle* h = Find(m, mapping);
     if (m.failView || h == nullptr || h->kind != Kind::Mapping) {
         m.failView = 0;
         return nullptr;
     }
     m.viewMapped = 1;
+    *usable = m.mappingSize;
     return m.bytes;
 }
 

@@ -14,8 +14,18 @@ KernelHandle RumblePortCreateMapping(uint32_t size) {
     return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, kMappingName);
 }
 
-uint8_t* RumblePortMapView(KernelHandle mapping) {
-    return static_cast<uint8_t*>(MapViewOfFile(static_cast<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+uint8_t* RumblePortMapView(KernelHandle mapping, size_t* usable) {
+    *usable = 0;
+    auto* view =
+        static_cast<uint8_t*>(MapViewOfFile(static_cast<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (view == nullptr)
+        return nullptr;
+    // The committed run from the view's start: a mapping made first by another process has its
+    // own size, and one made with SEC_RESERVE may have no committed page at all.
+    MEMORY_BASIC_INFORMATION region = {};
+    if (VirtualQuery(view, &region, sizeof region) == sizeof region && region.State == MEM_COMMIT)
+        *usable = region.RegionSize;
+    return view;
 }
 
 void RumblePortUnmapView(uint8_t* view) {

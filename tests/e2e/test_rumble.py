@@ -1,7 +1,8 @@
 """The force-feedback side under Wine: the product beside ds3sim.exe --hid and ffsim.exe. A client
 lights the Rumble sub-menu and its icon picture; the permission item, the setting dialog (English
 and Japanese), the driver information dialog and the raw viewer work on the shared block; a silent
-client loses its slot and a client that dies holding the mutex does not stop the tool."""
+client loses its slot, a client that dies holding the mutex does not stop the tool, and a smaller
+mapping that another program made first ends start-up with a message."""
 import glob
 import os
 import re
@@ -212,6 +213,18 @@ class RumbleTests(RumbleCase):
         wait_for(lambda: self.ff_lines(r"^HOLD released$"), 10, what="the hold to end")
         self.command(CMD_PERMISSION)
         wait_for(lambda: self.ff_lines(r"^ENABLE 0$"), 10, what="the toggle once the mutex is free")
+
+    def test_a_smaller_mapping_made_first_ends_start_up_with_a_message(self):
+        self.wine.start("ffsim.exe", "--script", self.write("ffsim.txt", "squat 4096\n"), "--log", self.fflog)
+        wait_for(lambda: self.ff_lines(r"^SQUAT 4096$"), 30, what="the other program's mapping")
+        proc = self.wine.start("padwarden.exe")
+        for text in ("Failed to acquire address of mapped file", "Failed to initialize"):
+            box = wait_for(lambda: [w for w in self.wine.find(cls="#32770", title="Error")
+                                    if self.wine.probe("text", w["hwnd"], 0xFFFF).strip() == text], 30,
+                           what=f"the box {text!r}")[0]["hwnd"]
+            self.wine.probe("click", box, 1)
+        self.assertEqual(proc.wait(timeout=30), 0, "the tool ended on its own, not by a fault")
+        self.assertFalse(self.tool_windows(), "no window, no icon")
 
     def test_a_client_that_stops_acknowledging_loses_its_slot(self):
         self.start_all()

@@ -298,6 +298,34 @@ TEST(RumbleBlock, TwoThreadsShareTheHolderRecord) {
     CloseRumbleBlock(&state);
 }
 
+// Another process made the mapping first, smaller than the block: the header would be written past
+// the view's end. Start-up fails with 1008 and leaves that process's bytes and no handle behind.
+TEST(RumbleBlock, ViewSmallerThanTheBlockFailsStartUp) {
+    struct Case {
+        uint32_t size;
+        int opens;
+    };
+    const Case cases[] = {{0, 0}, {16, 0}, {4096, 0}, {kRumbleBlockSize - 1, 0}, {kRumbleBlockSize, 1}};
+    for (const Case& c : cases) {
+        ToolState& state = Fresh();
+        MemoryRumbleOtherProcessCreatesMapping(c.size);
+        std::memset(MemoryRumbleBytes(), 0x5A, kRumbleBlockSize);
+        EXPECT_EQ(OpenRumbleBlock(&state), c.opens) << c.size;
+        if (c.opens) {
+            EXPECT_TRUE(ShownErrors().empty());
+            CloseRumbleBlock(&state);
+            continue;
+        }
+        EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_CANNOT_MAP_VIEW}) << c.size;
+        EXPECT_EQ(MemoryRumbleBytes()[0], 0x5A) << c.size;
+        EXPECT_EQ(state.rumbleBlock, nullptr);
+        EXPECT_EQ(MemoryRumbleOpenHandles(), 0u) << c.size;
+        EXPECT_EQ(MemoryRumbleViewMapped(), 0) << c.size;
+        // Nothing is left to sweep or read.
+        EXPECT_EQ(SweepRumbleSlots(&state), 0);
+    }
+}
+
 TEST(RumbleText, TypedTextToHundredths) {
     struct Case {
         const char16_t* text;

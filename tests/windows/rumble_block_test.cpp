@@ -81,10 +81,14 @@ TEST(RumbleBlockWin, SecondOpenWhileTheMutexExistsFailsAndLeavesNoHandle) {
     CloseRumbleBlock(&first);
 }
 
+// The handle the ending thread leaves open; closed by the test so the name goes with the block.
+HANDLE abandonedHandle = nullptr;
+
 DWORD WINAPI HoldAndEnd(LPVOID) {
     HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
     if (mutex != nullptr)
         WaitForSingleObject(mutex, INFINITE);
+    abandonedHandle = mutex;
     // Ends without releasing: the mutex is abandoned.
     return mutex != nullptr;
 }
@@ -107,6 +111,36 @@ TEST(RumbleBlockWin, AbandonedMutexCostsExactlyOneFailedAttempt) {
     EXPECT_EQ(HandleCount(), before);
     EXPECT_EQ(ToggleRumblePermission(&state), 1);
     EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    CloseHandle(abandonedHandle);
+    CloseRumbleBlock(&state);
+}
+
+// Another program made the mapping first at its own size: the view is smaller than the block and
+// start-up must refuse it rather than write the header past its end.
+TEST(RumbleBlockWin, MappingMadeFirstTooSmallFailsStartUp) {
+    struct Case {
+        DWORD protect;
+        DWORD size;
+    };
+    const Case cases[] = {{PAGE_READWRITE, 4096}, {PAGE_READWRITE, 16}, {PAGE_READWRITE | SEC_RESERVE, 8192}};
+    for (const Case& c : cases) {
+        HANDLE first = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, c.protect, 0, c.size, kMappingName);
+        ASSERT_NE(first, nullptr);
+        ToolState& state = Fresh();
+        const DWORD before = HandleCount();
+        EXPECT_EQ(OpenRumbleBlock(&state), 0) << c.size;
+        EXPECT_EQ(HandleCount(), before) << c.size;
+        EXPECT_EQ(state.rumbleBlock, nullptr);
+        EXPECT_EQ(state.rumbleMapping, nullptr);
+        EXPECT_EQ(state.rumbleMutex, nullptr);
+        EXPECT_EQ(SweepRumbleSlots(&state), 0);
+        // The mutex was never created, so the next start is not refused as a second owner.
+        EXPECT_EQ(OpenMutexW(SYNCHRONIZE, FALSE, kMutexName), nullptr);
+        CloseHandle(first);
+    }
+    // With the small mapping gone, the block is made at its full size.
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
     CloseRumbleBlock(&state);
 }
 
