@@ -6,7 +6,7 @@
 
 #include "app/tool_state.h"
 
-enum class RumbleWaitResult { Signalled, Abandoned, Failed };
+enum class RumbleWaitResult { Signalled, Abandoned, TimedOut, Failed };
 
 // Creates (or takes over) the named paging-file mapping of `size` bytes; null on failure.
 KernelHandle RumblePortCreateMapping(uint32_t size);
@@ -19,6 +19,7 @@ void RumblePortUnmapView(uint8_t* view);
 KernelHandle RumblePortCreateMutex(int* existed);
 // Opens the named mutex for waiting; null when it does not exist.
 KernelHandle RumblePortOpenMutex();
-RumbleWaitResult RumblePortWait(KernelHandle mutex);
+// Waits at most `timeoutMs` for the mutex.
+RumbleWaitResult RumblePortWait(KernelHandle mutex, uint32_t timeoutMs);
 void RumblePortRelease(KernelHandle mutex);
 void RumblePortClose(KernelHandle handle);

@@ -2,6 +2,7 @@
 #ifndef _WIN32
 #include "rumble/rumble_port_memory.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -32,6 +33,7 @@ struct Objects {
     std::thread::id owner;
     uint32_t recursion = 0;
     int abandoned = 0;
+    int otherProcessHolds = 0;
     uint32_t mappingSize = kRumbleBlockSize;
     int otherProcessHandle = 0;
     int failMapping = 0, failView = 0, failMutex = 0;
@@ -82,7 +84,7 @@ void MemoryRumbleReset() {
     for (Handle& h : m.handles)
         h = Handle();
     std::memset(m.bytes, 0, sizeof m.bytes);
-    m.viewMapped = m.owned = m.abandoned = m.otherProcessHandle = 0;
+    m.viewMapped = m.owned = m.abandoned = m.otherProcessHolds = m.otherProcessHandle = 0;
     m.mappingSize = kRumbleBlockSize;
     m.owner = std::thread::id();
     m.recursion = 0;
@@ -117,6 +119,21 @@ void MemoryRumbleOtherProcessCreatesMapping(uint32_t size) {
     Objects& m = Memory();
     std::lock_guard<std::mutex> hold(m.lock);
     m.mappingSize = size < kRumbleBlockSize ? size : kRumbleBlockSize;
+}
+
+void MemoryRumbleOtherProcessHolds() {
+    Objects& m = Memory();
+    std::lock_guard<std::mutex> hold(m.lock);
+    m.otherProcessHolds = 1;
+}
+
+void MemoryRumbleOtherProcessLetsGo() {
+    Objects& m = Memory();
+    {
+        std::lock_guard<std::mutex> hold(m.lock);
+        m.otherProcessHolds = 0;
+    }
+    m.freed.notify_all();
 }
 
 uint32_t MemoryRumbleOpenHandles() {
@@ -201,7 +218,7 @@ KernelHandle RumblePortOpenMutex() {
     return MutexExists(m) ? NewHandle(m, Kind::Mutex) : nullptr;
 }
 
-RumbleWaitResult RumblePortWait(KernelHandle mutex) {
+RumbleWaitResult RumblePortWait(KernelHandle mutex, uint32_t timeoutMs) {
     Objects& m = Memory();
     std::unique_lock<std::mutex> hold(m.lock);
     Handle* h = Find(m, mutex);
@@ -210,7 +227,9 @@ RumbleWaitResult RumblePortWait(KernelHandle mutex) {
     const std::thread::id me = std::this_thread::get_id();
     if (m.owned && m.owner != me)
         ++m.queued;
-    m.freed.wait(hold, [&] { return !m.owned || m.owner == me; });
+    if (!m.freed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                          [&] { return !m.otherProcessHolds && (!m.owned || m.owner == me); }))
+        return RumbleWaitResult::TimedOut;
     if (m.owned) {
         ++m.recursion;
     } else {

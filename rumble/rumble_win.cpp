@@ -42,10 +42,11 @@ KernelHandle RumblePortOpenMutex() {
     return OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
 }
 
-RumbleWaitResult RumblePortWait(KernelHandle mutex) {
-    switch (WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE)) {
+RumbleWaitResult RumblePortWait(KernelHandle mutex, uint32_t timeoutMs) {
+    switch (WaitForSingleObject(static_cast<HANDLE>(mutex), timeoutMs)) {
     case WAIT_OBJECT_0: return RumbleWaitResult::Signalled;
     case WAIT_ABANDONED: return RumbleWaitResult::Abandoned;
+    case WAIT_TIMEOUT: return RumbleWaitResult::TimedOut;
     default: return RumbleWaitResult::Failed;
     }
 }

@@ -8,9 +8,11 @@ INT_PTR CALLBACK RumbleSettingDlgProc(HWND dialog, UINT message, WPARAM wParam, 
 INT_PTR CALLBACK FfInformationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK RumbleViewerDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 
-// Fills the setting dialog from slot 0 under the lock; 0 when the lock is not available.
+// Fills the setting dialog from slot 0 under the lock; 0 (the user told why) when the lock is not
+// available within about a second.
 int InitializeRumbleSettingDlg(HWND dialog);
-// Stores the dialog's values into slot 0 under the lock; 0 when the lock is not available.
+// Stores the dialog's values into slot 0 under the lock; 0 (the user told why, over the dialog)
+// when the lock is not available within about a second.
 int AcceptRumbleSetting(HWND dialog);
 void FillFfDriverInformation(HWND dialog);
 void FillRumbleViewer(HWND dialog);

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -324,6 +325,129 @@ TEST(RumbleBlock, ViewSmallerThanTheBlockFailsStartUp) {
         // Nothing is left to sweep or read.
         EXPECT_EQ(SweepRumbleSlots(&state), 0);
     }
+}
+
+// Runs `action` on a thread of its own and reports whether it returned within `seconds`; an
+// unbounded wait fails the test instead of hanging it (the holder then lets go so it can end).
+template <typename Action> int ReturnsWithin(int seconds, Action action) {
+    std::atomic<int> done{0};
+    std::thread worker([&] {
+        action();
+        done = 1;
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int inTime = done.load();
+    if (!inTime)
+        MemoryRumbleOtherProcessLetsGo();
+    worker.join();
+    return inTime;
+}
+
+// A client stopped in a debugger keeps the mutex. The Monitor thread's pass gives up its sweep
+// quickly and counts nothing against any slot; a user's action gives up within about a second,
+// says the driver is busy and changes nothing. Once the client lets go everything works again.
+TEST(RumbleBlock, AClientKeepingTheMutexStallsNothing) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    state.statusBits = 1;
+    state.iconValue = 1;
+    // A silent client at the end of its period: a counted pass would reap it.
+    Claim(state.rumbleBlock, 4, u"silent");
+    WriteU32LE(RumbleSlot(state.rumbleBlock, 4) + kSlotRequestSequence, 9);
+    state.rumbleSlotAge[4] = kRumbleAgeLimit;
+    MemoryRumbleOtherProcessHolds();
+
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ReturnsWithin(5, [&] {
+        for (int pass = 0; pass < 5; ++pass)
+            DecidePass(&state, 1, 0);
+    })) << "the poll pass waited for the holder";
+    std::printf("five passes with the mutex held took %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    EXPECT_EQ(state.rumbleSlotAge[4], kRumbleAgeLimit) << "a skipped pass is no pass for the slot's age";
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleSlotMask), 1u << 4) << "nor a reason to reap it";
+    EXPECT_EQ(std::memcmp(RumbleSlot(state.rumbleBlock, 4), "DS3R", 4), 0);
+    EXPECT_EQ(state.rumbleActive.load(), 0);
+
+    int toggled = -1;
+    start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ReturnsWithin(5, [&] { toggled = ToggleRumblePermission(&state); }))
+        << "the permission item waited for the holder";
+    std::printf("the permission item gave up after %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    EXPECT_EQ(toggled, 0);
+    EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_RUMBLE_BUSY});
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    EXPECT_EQ(state.rumbleEnabled.load(), 1);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    EXPECT_EQ(MemoryRumbleOpenHandles(), 2u);
+
+    MemoryRumbleOtherProcessLetsGo();
+    ClearShownErrors();
+    DecidePass(&state, 1, 0);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleSlotMask), 0u) << "the first pass that counts reaps it";
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    EXPECT_TRUE(ShownErrors().empty());
+    CloseRumbleBlock(&state);
+}
+
+// A user's action that meets this process's other thread in its sweep, or in its short wait on a
+// held mutex, waits for it instead of failing: the dialog's values are not thrown away because
+// the Monitor thread happened to be inside the lock.
+TEST(RumbleBlock, UserActionWaitsOutTheMonitorThread) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    MemoryRumbleOtherProcessHolds();
+    std::atomic<int> started{0};
+    std::thread monitor([&] {
+        started = 1;
+        if (LockRumbleBlock(&state))
+            UnlockRumbleBlock(&state);
+    });
+    while (!started.load())
+        std::this_thread::yield();
+    // The Monitor thread is now in its short wait; the client lets go a moment later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::thread client([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        MemoryRumbleOtherProcessLetsGo();
+    });
+    EXPECT_EQ(LockRumbleBlockForUser(&state, nullptr, IDS_CANNOT_CHANGE_SETTING), 1);
+    UnlockRumbleBlock(&state);
+    monitor.join();
+    client.join();
+    EXPECT_TRUE(ShownErrors().empty());
+
+    // The other thread inside the lock for a while (a sweep on a slow machine).
+    std::atomic<int> inside{0};
+    std::thread sweeping([&] {
+        inside = LockRumbleBlock(&state) ? 1 : 2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        UnlockRumbleBlock(&state);
+    });
+    while (!inside.load())
+        std::this_thread::yield();
+    ASSERT_EQ(inside.load(), 1);
+    EXPECT_EQ(ToggleRumblePermission(&state), 1) << "failed at once instead of waiting";
+    sweeping.join();
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    EXPECT_EQ(MemoryRumbleCrossThreadUses(), 0u);
+
+    // A client died holding the mutex: the attempt that meets the abandonment gives the mutex
+    // back, and the user's action takes it on its next try instead of failing.
+    MemoryRumbleOwnerDies();
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    CloseRumbleBlock(&state);
 }
 
 TEST(RumbleText, TypedTextToHundredths) {

@@ -3,9 +3,11 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 
 #include "app/bytes.h"
+#include "resources/resource.h"
 #include "rumble/rumble_block.h"
 
 namespace {
@@ -142,6 +144,76 @@ TEST(RumbleBlockWin, MappingMadeFirstTooSmallFailsStartUp) {
     ToolState& state = Fresh();
     ASSERT_EQ(OpenRumbleBlock(&state), 1);
     CloseRumbleBlock(&state);
+}
+
+struct Holder {
+    HANDLE taken = nullptr;
+    HANDLE letGo = nullptr;
+};
+
+DWORD WINAPI HoldUntilLetGo(LPVOID parameter) {
+    auto* holder = static_cast<Holder*>(parameter);
+    HANDLE mutex = OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
+    if (mutex == nullptr || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0)
+        return 0;
+    SetEvent(holder->taken);
+    WaitForSingleObject(holder->letGo, 30000);
+    ReleaseMutex(mutex);
+    CloseHandle(mutex);
+    return 1;
+}
+
+// A client that keeps the real mutex (another thread stands in for its process): every lock gives
+// up within its bound, closes what it opened and leaves the block as it was.
+TEST(RumbleBlockWin, LocksGiveUpOnAHeldMutex) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    std::memcpy(RumbleSlot(state.rumbleBlock, 0), "DS3R", 4);
+    WriteU32LE(state.rumbleBlock + kRumbleSlotMask, 1);
+    state.rumbleSlotAge[0] = kRumbleAgeLimit;
+    WriteU32LE(RumbleSlot(state.rumbleBlock, 0) + kSlotRequestSequence, 7);
+    Holder holder = {CreateEventW(nullptr, TRUE, FALSE, nullptr),
+                     CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+    HANDLE thread = CreateThread(nullptr, 0, HoldUntilLetGo, &holder, 0, nullptr);
+    ASSERT_EQ(WaitForSingleObject(holder.taken, 10000), WAIT_OBJECT_0);
+    const DWORD before = HandleCount();
+    ULONGLONG start = GetTickCount64();
+    EXPECT_EQ(SweepRumbleSlots(&state), 0);
+    std::printf("sweep gave up after %llu ms\n", GetTickCount64() - start);
+    EXPECT_EQ(state.rumbleSlotAge[0], kRumbleAgeLimit) << "a skipped pass does not age the slot";
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleSlotMask), 1u) << "nor reap it";
+    start = GetTickCount64();
+    EXPECT_EQ(ToggleRumblePermission(&state), 0);
+    std::printf("toggle gave up after %llu ms\n", GetTickCount64() - start);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    EXPECT_EQ(state.rumbleEnabled.load(), 1);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    EXPECT_EQ(HandleCount(), before);
+    SetEvent(holder.letGo);
+    WaitForSingleObject(thread, 10000);
+    CloseHandle(thread);
+    CloseHandle(holder.taken);
+    CloseHandle(holder.letGo);
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    CloseRumbleBlock(&state);
+}
+
+// Every text the tool may show exists in both string tables.
+TEST(RumbleBlockWin, NewTextsExistInBothLanguages) {
+    const LANGID languages[] = {MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US),
+                                MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT)};
+    for (LANGID language : languages) {
+        for (UINT id = IDS_DONE; id <= IDS_RUMBLE_BUSY; ++id) {
+            // A string table block holds 16 strings, each a length and that many units.
+            HRSRC found = FindResourceExW(nullptr, RT_STRING, MAKEINTRESOURCEW(id / 16 + 1), language);
+            ASSERT_NE(found, nullptr) << id << " " << language;
+            auto* units = static_cast<const WORD*>(LockResource(LoadResource(nullptr, found)));
+            for (UINT skip = 0; skip < id % 16; ++skip)
+                units += 1 + *units;
+            EXPECT_GT(*units, 0) << id << " " << language;
+        }
+    }
 }
 
 } // namespace
