@@ -17,6 +17,12 @@ int AcceptRumbleSetting(HWND dialog);
 void FillFfDriverInformation(HWND dialog);
 void FillRumbleViewer(HWND dialog);
 
+enum class RumbleObject { Mapping, Mutex };
+// The security descriptor the block's mapping or mutex is created with (free it with LocalFree):
+// the interactive user's clients and app containers get what a client needs, under a low mandatory
+// label. 0 when it cannot be built.
+int BuildRumbleSecurity(RumbleObject object, PSECURITY_DESCRIPTOR* descriptor);
+
 // Copies every 24-byte row under `source` into `destination`; values of another size, or whose
 // name does not fit 63 units, are skipped. 1 when both keys opened and the listing ran to its end.
 int CopyRumbleRows(HKEY sourceRoot, const wchar_t* source, HKEY destinationRoot, const wchar_t* destination);

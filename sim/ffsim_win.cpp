@@ -58,16 +58,19 @@ void Say(const std::string& line) {
     }
 }
 
-// Opens the tool's block; the tool may start after us, so keep trying for a while.
+// Opens the tool's block; the tool may start after us, so keep trying for a while. It asks for
+// no more than the tool grants a client: a read-write view, and waiting on and releasing the mutex.
 int OpenBlock() {
     const ULONGLONG start = GetTickCount64();
     while (sim.block == nullptr) {
         if (sim.mapping == nullptr)
-            sim.mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, kMappingName);
+            sim.mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kMappingName);
         if (sim.mutex == nullptr)
-            sim.mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"DUALSHOCK3 Rumble Parameters Mutex Object");
+            sim.mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                                   L"DUALSHOCK3 Rumble Parameters Mutex Object");
         if (sim.mapping != nullptr && sim.mutex != nullptr)
-            sim.block = static_cast<uint8_t*>(MapViewOfFile(sim.mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+            sim.block =
+                static_cast<uint8_t*>(MapViewOfFile(sim.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
         if (sim.block != nullptr)
             return 1;
         if (GetTickCount64() - start > kOpenWaitMs)
