@@ -23,10 +23,12 @@ enum class RumbleObject { Mapping, Mutex };
 // label. 0 when it cannot be built.
 int BuildRumbleSecurity(RumbleObject object, PSECURITY_DESCRIPTOR* descriptor);
 
-// Copies every 24-byte row under `source` into `destination`; values of another size, or whose
-// name does not fit 63 units, are skipped. 1 when both keys opened and the listing ran to its end.
-int CopyRumbleRows(HKEY sourceRoot, const wchar_t* source, HKEY destinationRoot, const wchar_t* destination);
-// From the driver's old machine-wide key to the force-feedback driver's per-user key.
-int MigrateRumbleSettings();
+// Copies every 24-byte row of `from` into `to`; values of another size, or whose name does not fit
+// 63 units, are skipped. Rows that could not be written are counted in `notWritten`. 1 when the
+// listing ran to its end.
+int CopyRumbleRows(HKEY from, HKEY to, uint32_t* notWritten);
+// From the driver's old machine-wide key to the force-feedback driver's per-user key. 1 when both
+// keys opened and the listing ran to its end; `notWritten` counts the rows that were not written.
+int MigrateRumbleSettings(uint32_t* notWritten);
 // The menu command: asks, copies, reports. Administrators only.
 void RunRumbleMigrationCommand(ToolState* state);

@@ -609,4 +609,36 @@ TEST(RumbleText, ForceFeedbackVersion) {
     EXPECT_EQ(Ascii(out), "255.12.255.65535");
 }
 
+// The migration ends in "Done" only when the copy ran to its end and every row was written; rows
+// that were not written are counted below the failure text.
+TEST(RumbleText, MigrationResult) {
+    struct Case {
+        int ranToEnd;
+        uint32_t notWritten;
+        const char16_t* shown;
+    };
+    const Case cases[] = {
+        {1, 0, u"Done"},
+        {0, 0, u"Failed"},
+        {1, 2, u"Failed\r\n2 value(s) could not be written."},
+        {0, 1, u"Failed\r\n1 value(s) could not be written."},
+        {1, 4294967295u, u"Failed\r\n4294967295 value(s) could not be written."},
+    };
+    for (const Case& c : cases) {
+        Utf16 out[kMigrationResultUnits];
+        FormatMigrationResult(out, kMigrationResultUnits, c.ranToEnd, c.notWritten, u"Done", u"Failed",
+                              u"%u value(s) could not be written.");
+        EXPECT_EQ(Text(out), std::u16string(c.shown)) << c.ranToEnd << " " << c.notWritten;
+    }
+    // The count may stand anywhere in the text (Japanese puts it first); a small buffer is cut.
+    Utf16 out[kMigrationResultUnits];
+    FormatMigrationResult(out, kMigrationResultUnits, 1, 3, u"Done", u"F", u"\x5024 %u \x4EF6");
+    EXPECT_EQ(Text(out), u"F\r\n\x5024 3 \x4EF6");
+    Utf16 small[6];
+    FormatMigrationResult(small, 6, 1, 12345, u"Done", u"F", u"n=%u!");
+    EXPECT_EQ(Text(small), u"F\r\nn=");
+    FormatMigrationResult(small, 6, 1, 7, u"Done", u"Fail", u"%u");
+    EXPECT_EQ(Text(small), u"Fail\r");
+}
+
 } // namespace
