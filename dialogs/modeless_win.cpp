@@ -81,6 +81,11 @@ void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLG
         ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_DIALOG);
         return;
     }
+    // Its initialisation declined (and said why): it goes before it is ever shown.
+    if (!*openFlag) {
+        DestroyWindow(dialog);
+        return;
+    }
     RegisterModelessDialog(state, dialog);
     SetPropW(dialog, kOpenFlagProperty, openFlag);
     ShowWindow(dialog, SW_SHOW);

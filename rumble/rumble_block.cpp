@@ -1,6 +1,8 @@
 #include "rumble/rumble_block.h"
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "app/bytes.h"
 #include "app/ui_port.h"
@@ -14,6 +16,32 @@ namespace {
 uint8_t claimMarker;
 KernelHandle ClaimMarker() {
     return &claimMarker;
+}
+
+enum class LockAttempt { Held, HeldHere, Busy, Abandoned, Failed };
+
+LockAttempt TryLockRumbleBlock(ToolState* state, uint32_t waitMs) {
+    KernelHandle expected = nullptr;
+    if (!state->rumbleLock.compare_exchange_strong(expected, ClaimMarker()))
+        return LockAttempt::HeldHere;
+    KernelHandle mutex = RumblePortOpenMutex();
+    if (mutex == nullptr) {
+        state->rumbleLock.store(nullptr);
+        return LockAttempt::Failed;
+    }
+    const RumbleWaitResult result = RumblePortWait(mutex, waitMs);
+    if (result == RumbleWaitResult::Signalled) {
+        state->rumbleLock.store(mutex);
+        return LockAttempt::Held;
+    }
+    // An abandoned wait hands us the mutex: give it back so that the next attempt finds it free.
+    if (result == RumbleWaitResult::Abandoned)
+        RumblePortRelease(mutex);
+    RumblePortClose(mutex);
+    state->rumbleLock.store(nullptr);
+    if (result == RumbleWaitResult::TimedOut)
+        return LockAttempt::Busy;
+    return result == RumbleWaitResult::Abandoned ? LockAttempt::Abandoned : LockAttempt::Failed;
 }
 
 } // namespace
@@ -70,7 +98,14 @@ int OpenRumbleBlock(ToolState* state) {
         ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_MAPPING);
         return 0;
     }
-    uint8_t* view = RumblePortMapView(mapping);
+    size_t usable = 0;
+    uint8_t* view = RumblePortMapView(mapping, &usable);
+    // A mapping of this name made first by another process keeps its own size: a smaller view
+    // cannot hold the block, and writing the header would run past its end.
+    if (view != nullptr && usable < kRumbleBlockSize) {
+        RumblePortUnmapView(view);
+        view = nullptr;
+    }
     if (view == nullptr) {
         ShowErrorMessage(nullptr, IDS_CANNOT_MAP_VIEW);
         RumblePortClose(mapping);
@@ -117,23 +152,29 @@ void CloseRumbleBlock(ToolState* state) {
 }
 
 int LockRumbleBlock(ToolState* state) {
-    KernelHandle expected = nullptr;
-    if (!state->rumbleLock.compare_exchange_strong(expected, ClaimMarker()))
-        return 0;
-    KernelHandle mutex = RumblePortOpenMutex();
-    if (mutex == nullptr) {
-        state->rumbleLock.store(nullptr);
+    return TryLockRumbleBlock(state, kRumbleSweepWaitMs) == LockAttempt::Held ? 1 : 0;
+}
+
+int LockRumbleBlockForUser(ToolState* state, WindowHandle owner, uint32_t failureText) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(kRumbleUserWaitMs);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const uint32_t leftMs = left.count() > 0 ? static_cast<uint32_t>(left.count()) : 0u;
+        const LockAttempt attempt = TryLockRumbleBlock(state, leftMs);
+        if (attempt == LockAttempt::Held)
+            return 1;
+        // The Monitor thread holds the record at most for its own short wait and one sweep.
+        if (attempt == LockAttempt::HeldHere && leftMs > 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            continue;
+        }
+        // A client died holding the mutex: that attempt gave it back, the next one finds it free.
+        if (attempt == LockAttempt::Abandoned && leftMs > 0)
+            continue;
+        ShowErrorMessage(owner, attempt == LockAttempt::Busy ? IDS_RUMBLE_BUSY : failureText);
         return 0;
     }
-    if (RumblePortWait(mutex) != RumbleWaitResult::Signalled) {
-        // An abandoned wait hands us the mutex: give it back so that the next attempt finds it free.
-        RumblePortRelease(mutex);
-        RumblePortClose(mutex);
-        state->rumbleLock.store(nullptr);
-        return 0;
-    }
-    state->rumbleLock.store(mutex);
-    return 1;
 }
 
 void UnlockRumbleBlock(ToolState* state) {
@@ -167,10 +208,12 @@ int SweepRumbleSlots(ToolState* state) {
 
 int ToggleRumblePermission(ToolState* state) {
     const int32_t next = state->rumbleEnabled.load() == 0 ? 1 : 0;
-    if (state->rumbleBlock == nullptr || !LockRumbleBlock(state)) {
+    if (state->rumbleBlock == nullptr) {
         ShowErrorMessage(nullptr, IDS_CANNOT_CHANGE_SETTING);
         return 0;
     }
+    if (!LockRumbleBlockForUser(state, nullptr, IDS_CANNOT_CHANGE_SETTING))
+        return 0;
     WriteU32LE(state->rumbleBlock + kRumbleEnableField, static_cast<uint32_t>(next));
     UnlockRumbleBlock(state);
     state->rumbleEnabled = next;

@@ -11,6 +11,12 @@ constexpr uint32_t kRumbleHeaderSize = 16;
 constexpr uint32_t kRumbleSlotSize = 169;
 constexpr uint32_t kRumbleNameUnits = 64;
 constexpr uint32_t kRumbleAgeLimit = 600;
+// The longest the Monitor thread's sweep waits for a client that holds the mutex before it leaves
+// the block to the next pass: polling and the icon must go on while a client is stopped.
+constexpr uint32_t kRumbleSweepWaitMs = 20;
+// The longest a user's action waits for the lock, this process's other thread included, before it
+// tells the user that the force-feedback driver is busy.
+constexpr uint32_t kRumbleUserWaitMs = 1000;
 
 // Header, block offsets.
 constexpr uint32_t kRumbleBlockMagic = 0;
@@ -57,12 +63,17 @@ int RumbleSlotValid(const uint8_t* slot);
 // slot lost its magic. Returns the slot mask it leaves.
 uint32_t SweepRumbleBlock(uint8_t* block, uint32_t ages[kRumbleSlotCount]);
 
-// Creates the mapping, its view and the mutex, and writes the header; shows 1009, 1008, 1007 or
-// 1006 and undoes everything on failure.
+// Creates the mapping, its view and the mutex, and writes the header; shows 1009, 1008 (also for
+// a view smaller than the block), 1007 or 1006 and undoes everything on failure.
 int OpenRumbleBlock(ToolState* state);
 void CloseRumbleBlock(ToolState* state);
-// Fails at once when this process already holds the lock or is waiting for it.
+// Fails at once when this process already holds the lock or is waiting for it, and after
+// kRumbleSweepWaitMs when another process holds the mutex.
 int LockRumbleBlock(ToolState* state);
+// The lock for a user's action: waits up to kRumbleUserWaitMs in all, also for this process's
+// other thread, and tries again after a mutex left abandoned. On failure it shows, owned by
+// `owner`, the busy text when another process kept the mutex, otherwise `failureText`.
+int LockRumbleBlockForUser(ToolState* state, WindowHandle owner, uint32_t failureText);
 void UnlockRumbleBlock(ToolState* state);
 // The poll pass's sweep; 0 when the lock could not be taken.
 int SweepRumbleSlots(ToolState* state);

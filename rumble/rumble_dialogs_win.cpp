@@ -24,7 +24,12 @@ INT_PTR InitRumbleSetting(HWND dialog, ToolState* state) {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
     DialogPlace& place = state->rumblePlace;
     BeginDialogPlace(dialog, &place.open, &place.posX, &place.posY);
-    InitializeRumbleSettingDlg(dialog);
+    // Empty fields would store zeros on OK: a dialog that could not read the slot is not shown
+    // (the opener destroys a dialog whose place is not marked open).
+    if (!InitializeRumbleSettingDlg(dialog)) {
+        place.open = 0;
+        return TRUE;
+    }
     MoveToPlace(dialog, place.posX, place.posY);
     return TRUE;
 }
@@ -33,7 +38,9 @@ INT_PTR CloseRumbleSetting(HWND dialog, int accepted) {
     ToolState* state = DialogState(dialog);
     DialogPlace& place = state->rumblePlace;
     if (accepted) {
-        AcceptRumbleSetting(dialog);
+        // The user has been told why; the typed values stay for another try.
+        if (!AcceptRumbleSetting(dialog))
+            return TRUE;
         StoreDialogPlace(dialog, &place.posX, &place.posY);
     }
     EndDialogPlace(state, dialog, &place.open);
@@ -71,7 +78,7 @@ INT_PTR ViewerCommand(HWND dialog, WPARAM wParam) {
 int InitializeRumbleSettingDlg(HWND dialog) {
     OutputDebugStringW(L"Enter > InitializeRumbleSettingDlg\n");
     ToolState* state = DialogState(dialog);
-    if (state->rumbleBlock == nullptr || !LockRumbleBlock(state))
+    if (state->rumbleBlock == nullptr || !LockRumbleBlockForUser(state, nullptr, IDS_CANNOT_CHANGE_SETTING))
         return 0;
     const uint8_t* slot = RumbleSlot(state->rumbleBlock, 0);
     wchar_t base[32];
@@ -93,7 +100,7 @@ int InitializeRumbleSettingDlg(HWND dialog) {
 int AcceptRumbleSetting(HWND dialog) {
     OutputDebugStringW(L"Enter > AcceptRumbleSetting\n");
     ToolState* state = DialogState(dialog);
-    if (state->rumbleBlock == nullptr || !LockRumbleBlock(state))
+    if (state->rumbleBlock == nullptr || !LockRumbleBlockForUser(state, dialog, IDS_CANNOT_CHANGE_SETTING))
         return 0;
     const int ticked = IsDlgButtonChecked(dialog, IDC_RUMBLE_ENABLE) == BST_CHECKED;
     int32_t values[5];

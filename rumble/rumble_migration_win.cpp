@@ -3,6 +3,7 @@
 #include "app/shell_win.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"
+#include "rumble/rumble_text.h"
 #include "rumble/rumble_win.h"
 
 namespace {
@@ -12,44 +13,45 @@ const wchar_t kDestinationKey[] = L"Software\\Corvane\\Shakewell";
 
 } // namespace
 
-int CopyRumbleRows(HKEY sourceRoot, const wchar_t* source, HKEY destinationRoot, const wchar_t* destination) {
-    HKEY from = nullptr;
-    if (RegOpenKeyExW(sourceRoot, source, 0, KEY_ALL_ACCESS, &from) != ERROR_SUCCESS)
-        return 0;
-    HKEY to = nullptr;
-    if (RegCreateKeyExW(destinationRoot, destination, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS,
-                        nullptr, &to, nullptr) != ERROR_SUCCESS) {
-        RegCloseKey(from);
-        return 0;
-    }
-    int ranToEnd = 0;
+int CopyRumbleRows(HKEY from, HKEY to, uint32_t* notWritten) {
     for (DWORD index = 0;; ++index) {
         wchar_t name[64] = {};
         BYTE row[kSlotRowSize] = {};
         DWORD nameUnits = 64;
         DWORD rowBytes = sizeof row;
         const LSTATUS status = RegEnumValueW(from, index, name, &nameUnits, nullptr, nullptr, row, &rowBytes);
-        if (status == ERROR_NO_MORE_ITEMS) {
-            ranToEnd = 1;
-            break;
-        }
+        if (status == ERROR_NO_MORE_ITEMS)
+            return 1;
         // A name or row too large for the buffers: skip it rather than write stale bytes.
         if (status == ERROR_MORE_DATA)
             continue;
         // Any other error would repeat for every index that follows.
         if (status != ERROR_SUCCESS)
-            break;
+            return 0;
         if (rowBytes != kSlotRowSize)
             continue;
-        RegSetValueExW(to, name, 0, REG_BINARY, row, kSlotRowSize);
+        if (RegSetValueExW(to, name, 0, REG_BINARY, row, kSlotRowSize) != ERROR_SUCCESS)
+            ++*notWritten;
     }
+}
+
+int MigrateRumbleSettings(uint32_t* notWritten) {
+    *notWritten = 0;
+    // Reading is all the copy does with the source; asking for full access fails wherever the key
+    // grants this account no more than reading.
+    HKEY from = nullptr;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSourceKey, 0, KEY_READ, &from) != ERROR_SUCCESS)
+        return 0;
+    HKEY to = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kDestinationKey, 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &to, nullptr) != ERROR_SUCCESS) {
+        RegCloseKey(from);
+        return 0;
+    }
+    const int ranToEnd = CopyRumbleRows(from, to, notWritten);
     RegCloseKey(to);
     RegCloseKey(from);
     return ranToEnd;
-}
-
-int MigrateRumbleSettings() {
-    return CopyRumbleRows(HKEY_LOCAL_MACHINE, kSourceKey, HKEY_CURRENT_USER, kDestinationKey);
 }
 
 void RunRumbleMigrationCommand(ToolState* state) {
@@ -60,7 +62,15 @@ void RunRumbleMigrationCommand(ToolState* state) {
     LoadText(IDS_ASK_MIGRATION, text, 256);
     if (MessageBoxW(owner, text, W(state->caption), MB_OKCANCEL | MB_SETFOREGROUND) != IDOK)
         return;
-    const int done = MigrateRumbleSettings();
-    LoadText(done ? IDS_DONE : IDS_MIGRATION_FAILED, text, 256);
-    MessageBoxW(owner, text, W(state->caption), MB_OK | MB_SETFOREGROUND);
+    uint32_t notWritten = 0;
+    const int ranToEnd = MigrateRumbleSettings(&notWritten);
+    wchar_t done[256], failed[256], count[256];
+    LoadText(IDS_DONE, done, 256);
+    LoadText(IDS_MIGRATION_FAILED, failed, 256);
+    LoadText(IDS_MIGRATION_NOT_WRITTEN, count, 256);
+    Utf16 result[kMigrationResultUnits];
+    FormatMigrationResult(result, kMigrationResultUnits, ranToEnd, notWritten,
+                          reinterpret_cast<const Utf16*>(done), reinterpret_cast<const Utf16*>(failed),
+                          reinterpret_cast<const Utf16*>(count));
+    MessageBoxW(owner, W(result), W(state->caption), MB_OK | MB_SETFOREGROUND);
 }

@@ -2,6 +2,7 @@
 #ifndef _WIN32
 #include "rumble/rumble_port_memory.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -32,6 +33,8 @@ struct Objects {
     std::thread::id owner;
     uint32_t recursion = 0;
     int abandoned = 0;
+    int otherProcessHolds = 0;
+    uint32_t mappingSize = kRumbleBlockSize;
     int otherProcessHandle = 0;
     int failMapping = 0, failView = 0, failMutex = 0;
     uint32_t crossThread = 0;
@@ -81,7 +84,8 @@ void MemoryRumbleReset() {
     for (Handle& h : m.handles)
         h = Handle();
     std::memset(m.bytes, 0, sizeof m.bytes);
-    m.viewMapped = m.owned = m.abandoned = m.otherProcessHandle = 0;
+    m.viewMapped = m.owned = m.abandoned = m.otherProcessHolds = m.otherProcessHandle = 0;
+    m.mappingSize = kRumbleBlockSize;
     m.owner = std::thread::id();
     m.recursion = 0;
     m.failMapping = m.failView = m.failMutex = 0;
@@ -109,6 +113,27 @@ void MemoryRumbleOwnerDies() {
     Objects& m = Memory();
     std::lock_guard<std::mutex> hold(m.lock);
     m.abandoned = 1;
+}
+
+void MemoryRumbleOtherProcessCreatesMapping(uint32_t size) {
+    Objects& m = Memory();
+    std::lock_guard<std::mutex> hold(m.lock);
+    m.mappingSize = size < kRumbleBlockSize ? size : kRumbleBlockSize;
+}
+
+void MemoryRumbleOtherProcessHolds() {
+    Objects& m = Memory();
+    std::lock_guard<std::mutex> hold(m.lock);
+    m.otherProcessHolds = 1;
+}
+
+void MemoryRumbleOtherProcessLetsGo() {
+    Objects& m = Memory();
+    {
+        std::lock_guard<std::mutex> hold(m.lock);
+        m.otherProcessHolds = 0;
+    }
+    m.freed.notify_all();
 }
 
 uint32_t MemoryRumbleOpenHandles() {
@@ -149,15 +174,17 @@ KernelHandle RumblePortCreateMapping(uint32_t size) {
     return NewHandle(m, Kind::Mapping);
 }
 
-uint8_t* RumblePortMapView(KernelHandle mapping) {
+uint8_t* RumblePortMapView(KernelHandle mapping, size_t* usable) {
     Objects& m = Memory();
     std::lock_guard<std::mutex> hold(m.lock);
+    *usable = 0;
     Handle* h = Find(m, mapping);
     if (m.failView || h == nullptr || h->kind != Kind::Mapping) {
         m.failView = 0;
         return nullptr;
     }
     m.viewMapped = 1;
+    *usable = m.mappingSize;
     return m.bytes;
 }
 
@@ -191,7 +218,7 @@ KernelHandle RumblePortOpenMutex() {
     return MutexExists(m) ? NewHandle(m, Kind::Mutex) : nullptr;
 }
 
-RumbleWaitResult RumblePortWait(KernelHandle mutex) {
+RumbleWaitResult RumblePortWait(KernelHandle mutex, uint32_t timeoutMs) {
     Objects& m = Memory();
     std::unique_lock<std::mutex> hold(m.lock);
     Handle* h = Find(m, mutex);
@@ -200,7 +227,9 @@ RumbleWaitResult RumblePortWait(KernelHandle mutex) {
     const std::thread::id me = std::this_thread::get_id();
     if (m.owned && m.owner != me)
         ++m.queued;
-    m.freed.wait(hold, [&] { return !m.owned || m.owner == me; });
+    if (!m.freed.wait_for(hold, std::chrono::milliseconds(timeoutMs),
+                          [&] { return !m.otherProcessHolds && (!m.owned || m.owner == me); }))
+        return RumbleWaitResult::TimedOut;
     if (m.owned) {
         ++m.recursion;
     } else {

@@ -15,6 +15,12 @@ void MemoryRumbleFailNext(MemoryRumbleStep step);
 void MemoryRumbleOtherProcessCreatesMutex();
 // Another process that held the mutex ends: the next wait reports the mutex as abandoned.
 void MemoryRumbleOwnerDies();
+// Another process made the mapping first, at `size` bytes: views of it have only that many.
+void MemoryRumbleOtherProcessCreatesMapping(uint32_t size);
+// Another process takes the mutex and keeps it (a client stopped in a debugger) until it lets go:
+// waits in the meantime time out.
+void MemoryRumbleOtherProcessHolds();
+void MemoryRumbleOtherProcessLetsGo();
 uint32_t MemoryRumbleOpenHandles();
 // Releases or closes of a handle by a thread other than the one that opened it.
 uint32_t MemoryRumbleCrossThreadUses();

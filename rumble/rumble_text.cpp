@@ -127,3 +127,31 @@ void FormatFfDriverVersion(const uint8_t* block, Utf16* out, size_t capacity) {
     out[0] = 0;
     AppendAscii(out, capacity, text);
 }
+
+void FormatMigrationResult(Utf16* out, size_t capacity, int ranToEnd, uint32_t notWritten, const Utf16* done,
+                           const Utf16* failed, const Utf16* notWrittenText) {
+    if (capacity == 0)
+        return;
+    if (ranToEnd && notWritten == 0) {
+        CopyUtf16(out, capacity, done);
+        return;
+    }
+    CopyUtf16(out, capacity, failed);
+    if (notWritten == 0)
+        return;
+    AppendAscii(out, capacity, "\r\n");
+    char number[16];
+    std::snprintf(number, sizeof number, "%u", static_cast<unsigned>(notWritten));
+    size_t n = Utf16Length(out, capacity);
+    for (size_t i = 0; notWrittenText[i] != 0; ++i) {
+        if (notWrittenText[i] == u'%' && notWrittenText[i + 1] == u'u') {
+            out[n] = 0;
+            AppendAscii(out, capacity, number);
+            n = Utf16Length(out, capacity);
+            ++i;
+            continue;
+        }
+        Put(out, capacity, &n, notWrittenText[i]);
+    }
+    out[n] = 0;
+}

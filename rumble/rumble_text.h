@@ -11,6 +11,7 @@ constexpr size_t kRumbleFieldUnits = 32;
 constexpr size_t kRumbleDumpUnits = 23460;
 constexpr size_t kRumbleDumpLineUnits = 68;
 constexpr size_t kFfVersionUnits = 32;
+constexpr size_t kMigrationResultUnits = 512;
 constexpr uint32_t kRumbleGainLimit = 10000;
 
 // Slot fields behind the dialog's five edit controls, in control order (gain, then thresholds).
@@ -30,3 +31,8 @@ void AcceptRumbleValues(uint8_t* slot, int enableTicked, const int32_t values[5]
 size_t FormatRumbleDump(const uint8_t* block, Utf16* out, size_t capacity);
 // Slot 0's driver version, or "-.--.--.----" without a block or with slot 0 free.
 void FormatFfDriverVersion(const uint8_t* block, Utf16* out, size_t capacity);
+// The migration's closing text: `done` only when the listing ran to its end and every row was
+// written; otherwise `failed`, followed on a line of its own by `notWrittenText` with its "%u"
+// replaced by the count when rows were not written.
+void FormatMigrationResult(Utf16* out, size_t capacity, int ranToEnd, uint32_t notWritten, const Utf16* done,
+                           const Utf16* failed, const Utf16* notWrittenText);

@@ -1,21 +1,63 @@
 // The real named objects behind the Rumble parameter block.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include "rumble/rumble_port.h"
+#include "rumble/rumble_win.h"
 
 namespace {
 
 const wchar_t kMappingName[] = L"DUALSHOCK3 RUMBLE PARAMETERS";
 const wchar_t kMutexName[] = L"DUALSHOCK3 Rumble Parameters Mutex Object";
 
+// The tool is often run elevated (driver reset, the migration), and an elevated token's default
+// access list names only SYSTEM and Administrators: every non-elevated game would be refused.
+// SYSTEM and Administrators keep full access. INTERACTIVE (IU) is in the token of every program the
+// logged-on user starts, elevated or not and whoever elevated the tool, and the plain name keeps
+// the objects inside this session. ALL APPLICATION PACKAGES (S-1-15-2-1, written out so that
+// Windows 7 parses it) lets app containers pass their second access check. Clients get only what
+// they use: a read-write view; waiting on and releasing the mutex. The low mandatory label lets
+// low-integrity clients write.
+const wchar_t kMappingSecurity[] = L"D:P(A;;0xF001F;;;SY)(A;;0xF001F;;;BA)(A;;0x6;;;IU)(A;;0x6;;;S-1-15-2-1)"
+                                   L"S:(ML;;NW;;;LW)";
+const wchar_t kMutexSecurity[] = L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;IU)"
+                                 L"(A;;0x100001;;;S-1-15-2-1)S:(ML;;NW;;;LW)";
+
 } // namespace
 
-KernelHandle RumblePortCreateMapping(uint32_t size) {
-    return CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, size, kMappingName);
+int BuildRumbleSecurity(RumbleObject object, PSECURITY_DESCRIPTOR* descriptor) {
+    *descriptor = nullptr;
+    return ConvertStringSecurityDescriptorToSecurityDescriptorW(
+               object == RumbleObject::Mapping ? kMappingSecurity : kMutexSecurity, SDDL_REVISION_1,
+               descriptor, nullptr)
+               ? 1
+               : 0;
 }
 
-uint8_t* RumblePortMapView(KernelHandle mapping) {
-    return static_cast<uint8_t*>(MapViewOfFile(static_cast<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+KernelHandle RumblePortCreateMapping(uint32_t size) {
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    BuildRumbleSecurity(RumbleObject::Mapping, &descriptor);
+    // Without a descriptor (no memory for it) the default one still serves a tool that is not elevated.
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE mapping = CreateFileMappingW(INVALID_HANDLE_VALUE, descriptor != nullptr ? &attributes : nullptr,
+                                        PAGE_READWRITE, 0, size, kMappingName);
+    LocalFree(descriptor);
+    return mapping;
+}
+
+uint8_t* RumblePortMapView(KernelHandle mapping, size_t* usable) {
+    *usable = 0;
+    auto* view =
+        static_cast<uint8_t*>(MapViewOfFile(static_cast<HANDLE>(mapping), FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    if (view == nullptr)
+        return nullptr;
+    // The committed run from the view's start: a mapping made first by another process has its
+    // own size, and one made with SEC_RESERVE may have no committed page at all.
+    MEMORY_BASIC_INFORMATION region = {};
+    if (VirtualQuery(view, &region, sizeof region) == sizeof region && region.State == MEM_COMMIT)
+        *usable = region.RegionSize;
+    return view;
 }
 
 void RumblePortUnmapView(uint8_t* view) {
@@ -23,8 +65,12 @@ void RumblePortUnmapView(uint8_t* view) {
 }
 
 KernelHandle RumblePortCreateMutex(int* existed) {
-    HANDLE mutex = CreateMutexW(nullptr, TRUE, kMutexName);
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    BuildRumbleSecurity(RumbleObject::Mutex, &descriptor);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, descriptor, FALSE};
+    HANDLE mutex = CreateMutexW(descriptor != nullptr ? &attributes : nullptr, TRUE, kMutexName);
     *existed = mutex != nullptr && GetLastError() == ERROR_ALREADY_EXISTS;
+    LocalFree(descriptor);
     return mutex;
 }
 
@@ -32,10 +78,11 @@ KernelHandle RumblePortOpenMutex() {
     return OpenMutexW(SYNCHRONIZE, FALSE, kMutexName);
 }
 
-RumbleWaitResult RumblePortWait(KernelHandle mutex) {
-    switch (WaitForSingleObject(static_cast<HANDLE>(mutex), INFINITE)) {
+RumbleWaitResult RumblePortWait(KernelHandle mutex, uint32_t timeoutMs) {
+    switch (WaitForSingleObject(static_cast<HANDLE>(mutex), timeoutMs)) {
     case WAIT_OBJECT_0: return RumbleWaitResult::Signalled;
     case WAIT_ABANDONED: return RumbleWaitResult::Abandoned;
+    case WAIT_TIMEOUT: return RumbleWaitResult::TimedOut;
     default: return RumbleWaitResult::Failed;
     }
 }

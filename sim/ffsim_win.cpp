@@ -14,6 +14,8 @@
 //   clear-magic SLOT                      clears the slot's magic, its bit stays set
 //   long-name SLOT                        fills all 64 units of ClientName, no terminator
 //   release SLOT                          gives the slot back
+//   squat BYTES                           creates the block's mapping first, at BYTES bytes, and
+//                                         keeps it (another program that took the name)
 //   note TEXT | sleep MS | quit
 // Every change it sees goes to the log, one line each: "CLAIM", "ROW", "ENABLE", "ACK" (a request
 // after a parameter change), "HEARTBEAT" (a request without one), "LOST" (the tool took the slot).
@@ -30,10 +32,12 @@ namespace {
 
 constexpr DWORD kTickMs = 50;
 constexpr DWORD kOpenWaitMs = 15000;
+const wchar_t kMappingName[] = L"DUALSHOCK3 RUMBLE PARAMETERS";
 
 struct Simulator {
     HANDLE mapping = nullptr;
     HANDLE mutex = nullptr;
+    HANDLE squat = nullptr;
     uint8_t* block = nullptr;
     FfClients clients;
     FILE* log = nullptr;
@@ -54,16 +58,19 @@ void Say(const std::string& line) {
     }
 }
 
-// Opens the tool's block; the tool may start after us, so keep trying for a while.
+// Opens the tool's block; the tool may start after us, so keep trying for a while. It asks for
+// no more than the tool grants a client: a read-write view, and waiting on and releasing the mutex.
 int OpenBlock() {
     const ULONGLONG start = GetTickCount64();
     while (sim.block == nullptr) {
         if (sim.mapping == nullptr)
-            sim.mapping = OpenFileMappingW(FILE_MAP_ALL_ACCESS, FALSE, L"DUALSHOCK3 RUMBLE PARAMETERS");
+            sim.mapping = OpenFileMappingW(FILE_MAP_READ | FILE_MAP_WRITE, FALSE, kMappingName);
         if (sim.mutex == nullptr)
-            sim.mutex = OpenMutexW(SYNCHRONIZE, FALSE, L"DUALSHOCK3 Rumble Parameters Mutex Object");
+            sim.mutex = OpenMutexW(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE,
+                                   L"DUALSHOCK3 Rumble Parameters Mutex Object");
         if (sim.mapping != nullptr && sim.mutex != nullptr)
-            sim.block = static_cast<uint8_t*>(MapViewOfFile(sim.mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+            sim.block =
+                static_cast<uint8_t*>(MapViewOfFile(sim.mapping, FILE_MAP_READ | FILE_MAP_WRITE, 0, 0, 0));
         if (sim.block != nullptr)
             return 1;
         if (GetTickCount64() - start > kOpenWaitMs)
@@ -198,6 +205,13 @@ void RunLine(const std::string& line) {
             w, [](uint8_t* b, FfClients* cl, uint32_t s) { return FfWriteUnterminatedName(b, cl, s, u'W'); });
     } else if (c == "release") {
         SlotCommand(w, [](uint8_t* b, FfClients* cl, uint32_t s) { return FfRelease(b, cl, s); });
+    } else if (c == "squat" && Number(w, 1, 1 << 20, &n) && n > 0 && sim.squat == nullptr) {
+        sim.squat = CreateFileMappingW(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, n, kMappingName);
+        if (sim.squat != nullptr && GetLastError() == ERROR_ALREADY_EXISTS) {
+            CloseHandle(sim.squat);
+            sim.squat = nullptr;
+        }
+        Say(sim.squat != nullptr ? "SQUAT " + std::to_string(n) : "error: the mapping exists already");
     } else if (c == "sleep" && Number(w, 1, 600000, &n)) {
         Sleep(n);
     } else if (c == "note") {

@@ -1,7 +1,9 @@
 """The force-feedback side under Wine: the product beside ds3sim.exe --hid and ffsim.exe. A client
 lights the Rumble sub-menu and its icon picture; the permission item, the setting dialog (English
 and Japanese), the driver information dialog and the raw viewer work on the shared block; a silent
-client loses its slot and a client that dies holding the mutex does not stop the tool."""
+client loses its slot, a client that dies holding the mutex does not stop the tool, a client that
+keeps the mutex stalls neither polling nor the user (who is told the driver is busy and loses
+nothing), and a smaller mapping that another program made first ends start-up with a message."""
 import glob
 import os
 import re
@@ -13,6 +15,7 @@ from harness import identify_tray_icon, tray_icon_pictures
 
 WM_COMMAND = 0x0111
 CMD_SETTING, CMD_PERMISSION, CMD_INFORMATION, CMD_MIGRATION, CMD_VIEWER = 40030, 40031, 40032, 40047, 40049
+BUSY = "The force feedback driver is busy, so nothing was changed. Try again in a moment."
 SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\services\dualshock3\Rumble"
 DESTINATION_KEY = r"HKCU\Software\Corvane\Shakewell"
 
@@ -198,20 +201,91 @@ class RumbleTests(RumbleCase):
         self.assertFalse(self.wine.find(title="Error"), "no lock failure shown")
         self.assertTrue(self.rumble_menu_live())
 
-    def test_toggle_while_a_client_holds_the_mutex_fails_at_once(self):
+    def error_box(self, within):
+        return wait_for(lambda: self.wine.find(cls="#32770", title="Error"), within, what="the error box")[0]["hwnd"]
+
+    def hold(self, ms):
+        self.ff(f"hold {ms}")
+        wait_for(lambda: self.ff_lines(rf"^HOLD {ms}$"), 10, what="the client to take the mutex")
+
+    def test_toggle_while_a_client_holds_the_mutex_reports_the_busy_driver(self):
         self.start_all()
         wait_for(lambda: self.ff_lines(r"^ENABLE 1$"), 10, what="the client to read the switch")
-        self.ff("hold 5000")
-        wait_for(lambda: self.ff_lines(r"^HOLD 5000$"), 10, what="the client to take the mutex")
-        time.sleep(0.5)  # the Monitor thread is now waiting inside its sweep
+        self.hold(5000)
+        time.sleep(0.5)  # the Monitor thread now meets the held mutex on every pass
         self.command(CMD_PERMISSION)
-        box = wait_for(lambda: self.wine.find(cls="#32770", title="Error"), 4, what="the error box")[0]["hwnd"]
-        self.assertEqual(self.wine.probe("text", box, 0xFFFF).strip(), "Can not change setting")
+        box = self.error_box(4)
+        self.assertEqual(self.wine.probe("text", box, 0xFFFF).strip(), BUSY)
         self.assertFalse(self.ff_lines(r"^HOLD released$"), "the main thread did not wait for the holder")
         self.wine.probe("click", box, 1)
         wait_for(lambda: self.ff_lines(r"^HOLD released$"), 10, what="the hold to end")
+        self.assertEqual(self.ff_lines(r"^ENABLE "), ["ENABLE 1"], "the refused toggle changed nothing")
         self.command(CMD_PERMISSION)
         wait_for(lambda: self.ff_lines(r"^ENABLE 0$"), 10, what="the toggle once the mutex is free")
+
+    def test_a_client_keeping_the_mutex_stalls_neither_polling_nor_the_user(self):
+        self.start_all()
+        wait_for(lambda: self.ff_lines(r"^ENABLE 1$"), 10, what="the client to read the switch")
+        self.hold(15000)
+        polls = lambda: len(re.findall(r"^GET dev=1 ok", self.read(self.ds3log), re.M))  # noqa: E731
+        before, start = polls(), time.time()
+        time.sleep(3.0)
+        made = polls() - before
+        print(f"  {made} polls in {time.time() - start:.1f} s while a client held the mutex")
+        self.assertGreater(made, 3, "the Monitor thread went on polling")
+        # The setting dialog cannot read the slot: it says why and does not open empty.
+        self.command(CMD_SETTING)
+        box = self.error_box(5)
+        self.assertEqual(self.wine.probe("text", box, 0xFFFF).strip(), BUSY)
+        self.wine.probe("click", box, 1)
+        # Wine takes a moment to take a box down; the dialog made behind it must go with it.
+        wait_for(lambda: not any(self.wine.find(title=t, visible=False)
+                                 for t in ("Rumble Setting - FFSim", "Rumble Setting")), 10,
+                 what="no dialog with empty fields, not even a hidden one")
+        self.assertFalse(self.ff_lines(r"^HOLD released$"), "all of this while the client held the mutex")
+        wait_for(lambda: self.ff_lines(r"^HOLD released$"), 20, what="the hold to end")
+        # The passes skipped meanwhile did not count against the client, and everything works again.
+        self.command(CMD_SETTING)
+        hwnd = self.dialog("Rumble Setting - FFSim")
+        self.close_dialog(hwnd, 2, "Rumble Setting - FFSim")
+        self.assertFalse(self.ff_lines(r"^LOST"), "the client kept its slot")
+        self.assertTrue(self.rumble_menu_live())
+
+    def test_ok_while_a_client_holds_the_mutex_keeps_the_dialog_and_its_values(self):
+        self.start_all()
+        time.sleep(0.5)
+        self.command(CMD_SETTING)
+        title = "Rumble Setting - FFSim"
+        hwnd = self.dialog(title)
+        typed = ("2.5", "15", "25", "35", "45")
+        for control, text in zip(range(1038, 1043), typed):
+            self.wine.probe("settext", hwnd, control, text)
+        self.hold(6000)
+        self.wine.probe("click", hwnd, 1)
+        box = self.error_box(5)
+        self.assertEqual(self.wine.probe("text", box, 0xFFFF).strip(), BUSY)
+        self.desk.screenshot("rumble-busy")
+        self.wine.probe("click", box, 1)
+        time.sleep(0.5)
+        self.assertTrue(self.wine.find(title=title), "the dialog stays open")
+        self.assertEqual(tuple(self.wine.probe("text", hwnd, i).strip() for i in range(1038, 1043)), typed)
+        self.assertFalse(self.ff_lines(r"^ROW slot=0 enable=1 gain=250"), "nothing was stored")
+        wait_for(lambda: self.ff_lines(r"^HOLD released$"), 15, what="the hold to end")
+        self.close_dialog(hwnd, 1, title)
+        wait_for(lambda: self.ff_lines(r"^ROW slot=0 enable=1 gain=250 small=1500 low=2500 mid=3500 high=4500$"), 10,
+                 what="the typed row at the client")
+
+    def test_a_smaller_mapping_made_first_ends_start_up_with_a_message(self):
+        self.wine.start("ffsim.exe", "--script", self.write("ffsim.txt", "squat 4096\n"), "--log", self.fflog)
+        wait_for(lambda: self.ff_lines(r"^SQUAT 4096$"), 30, what="the other program's mapping")
+        proc = self.wine.start("padwarden.exe")
+        for text in ("Failed to acquire address of mapped file", "Failed to initialize"):
+            box = wait_for(lambda: [w for w in self.wine.find(cls="#32770", title="Error")
+                                    if self.wine.probe("text", w["hwnd"], 0xFFFF).strip() == text], 30,
+                           what=f"the box {text!r}")[0]["hwnd"]
+            self.wine.probe("click", box, 1)
+        self.assertEqual(proc.wait(timeout=30), 0, "the tool ended on its own, not by a fault")
+        self.assertFalse(self.tool_windows(), "no window, no icon")
 
     def test_a_client_that_stops_acknowledging_loses_its_slot(self):
         self.start_all()
@@ -222,6 +296,8 @@ class RumbleTests(RumbleCase):
         hwnd = self.dialog("Rumble Setting - FFSim")
         self.close_dialog(hwnd, 1, "Rumble Setting - FFSim")
         start = time.time()
+        for _ in range(6):
+            print("DEBUG", round(time.time() - start, 2), [(w["title"], w["visible"]) for w in self.wine.windows() if w["class"] == "#32770"])
         wait_for(lambda: self.ff_lines(r"^LOST slot=0$"), 150, step=1.0, what="the slot to be reaped")
         self.assertGreater(time.time() - start, 50, "not before a period of 600 polls")
         time.sleep(0.5)

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -298,6 +299,157 @@ TEST(RumbleBlock, TwoThreadsShareTheHolderRecord) {
     CloseRumbleBlock(&state);
 }
 
+// Another process made the mapping first, smaller than the block: the header would be written past
+// the view's end. Start-up fails with 1008 and leaves that process's bytes and no handle behind.
+TEST(RumbleBlock, ViewSmallerThanTheBlockFailsStartUp) {
+    struct Case {
+        uint32_t size;
+        int opens;
+    };
+    const Case cases[] = {{0, 0}, {16, 0}, {4096, 0}, {kRumbleBlockSize - 1, 0}, {kRumbleBlockSize, 1}};
+    for (const Case& c : cases) {
+        ToolState& state = Fresh();
+        MemoryRumbleOtherProcessCreatesMapping(c.size);
+        std::memset(MemoryRumbleBytes(), 0x5A, kRumbleBlockSize);
+        EXPECT_EQ(OpenRumbleBlock(&state), c.opens) << c.size;
+        if (c.opens) {
+            EXPECT_TRUE(ShownErrors().empty());
+            CloseRumbleBlock(&state);
+            continue;
+        }
+        EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_CANNOT_MAP_VIEW}) << c.size;
+        EXPECT_EQ(MemoryRumbleBytes()[0], 0x5A) << c.size;
+        EXPECT_EQ(state.rumbleBlock, nullptr);
+        EXPECT_EQ(MemoryRumbleOpenHandles(), 0u) << c.size;
+        EXPECT_EQ(MemoryRumbleViewMapped(), 0) << c.size;
+        // Nothing is left to sweep or read.
+        EXPECT_EQ(SweepRumbleSlots(&state), 0);
+    }
+}
+
+// Runs `action` on a thread of its own and reports whether it returned within `seconds`; an
+// unbounded wait fails the test instead of hanging it (the holder then lets go so it can end).
+template <typename Action> int ReturnsWithin(int seconds, Action action) {
+    std::atomic<int> done{0};
+    std::thread worker([&] {
+        action();
+        done = 1;
+    });
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    while (!done.load() && std::chrono::steady_clock::now() < until)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const int inTime = done.load();
+    if (!inTime)
+        MemoryRumbleOtherProcessLetsGo();
+    worker.join();
+    return inTime;
+}
+
+// A client stopped in a debugger keeps the mutex. The Monitor thread's pass gives up its sweep
+// quickly and counts nothing against any slot; a user's action gives up within about a second,
+// says the driver is busy and changes nothing. Once the client lets go everything works again.
+TEST(RumbleBlock, AClientKeepingTheMutexStallsNothing) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    state.statusBits = 1;
+    state.iconValue = 1;
+    // A silent client at the end of its period: a counted pass would reap it.
+    Claim(state.rumbleBlock, 4, u"silent");
+    WriteU32LE(RumbleSlot(state.rumbleBlock, 4) + kSlotRequestSequence, 9);
+    state.rumbleSlotAge[4] = kRumbleAgeLimit;
+    MemoryRumbleOtherProcessHolds();
+
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ReturnsWithin(5, [&] {
+        for (int pass = 0; pass < 5; ++pass)
+            DecidePass(&state, 1, 0);
+    })) << "the poll pass waited for the holder";
+    std::printf("five passes with the mutex held took %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    EXPECT_EQ(state.rumbleSlotAge[4], kRumbleAgeLimit) << "a skipped pass is no pass for the slot's age";
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleSlotMask), 1u << 4) << "nor a reason to reap it";
+    EXPECT_EQ(std::memcmp(RumbleSlot(state.rumbleBlock, 4), "DS3R", 4), 0);
+    EXPECT_EQ(state.rumbleActive.load(), 0);
+
+    int toggled = -1;
+    start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(ReturnsWithin(5, [&] { toggled = ToggleRumblePermission(&state); }))
+        << "the permission item waited for the holder";
+    std::printf("the permission item gave up after %lld ms\n",
+                static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                           std::chrono::steady_clock::now() - start)
+                                           .count()));
+    EXPECT_EQ(toggled, 0);
+    EXPECT_EQ(ShownErrors(), std::vector<uint32_t>{IDS_RUMBLE_BUSY});
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    EXPECT_EQ(state.rumbleEnabled.load(), 1);
+    EXPECT_EQ(state.rumbleLock.load(), nullptr);
+    EXPECT_EQ(MemoryRumbleOpenHandles(), 2u);
+
+    MemoryRumbleOtherProcessLetsGo();
+    ClearShownErrors();
+    DecidePass(&state, 1, 0);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleSlotMask), 0u) << "the first pass that counts reaps it";
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    EXPECT_TRUE(ShownErrors().empty());
+    CloseRumbleBlock(&state);
+}
+
+// A user's action that meets this process's other thread in its sweep, or in its short wait on a
+// held mutex, waits for it instead of failing: the dialog's values are not thrown away because
+// the Monitor thread happened to be inside the lock.
+TEST(RumbleBlock, UserActionWaitsOutTheMonitorThread) {
+    ToolState& state = Fresh();
+    ASSERT_EQ(OpenRumbleBlock(&state), 1);
+    MemoryRumbleOtherProcessHolds();
+    std::atomic<int> started{0};
+    std::thread monitor([&] {
+        started = 1;
+        if (LockRumbleBlock(&state))
+            UnlockRumbleBlock(&state);
+    });
+    while (!started.load())
+        std::this_thread::yield();
+    // The Monitor thread is now in its short wait; the client lets go a moment later.
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::thread client([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        MemoryRumbleOtherProcessLetsGo();
+    });
+    EXPECT_EQ(LockRumbleBlockForUser(&state, nullptr, IDS_CANNOT_CHANGE_SETTING), 1);
+    UnlockRumbleBlock(&state);
+    monitor.join();
+    client.join();
+    EXPECT_TRUE(ShownErrors().empty());
+
+    // The other thread inside the lock for a while (a sweep on a slow machine).
+    std::atomic<int> inside{0};
+    std::thread sweeping([&] {
+        inside = LockRumbleBlock(&state) ? 1 : 2;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        UnlockRumbleBlock(&state);
+    });
+    while (!inside.load())
+        std::this_thread::yield();
+    ASSERT_EQ(inside.load(), 1);
+    EXPECT_EQ(ToggleRumblePermission(&state), 1) << "failed at once instead of waiting";
+    sweeping.join();
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 0u);
+    EXPECT_EQ(MemoryRumbleCrossThreadUses(), 0u);
+
+    // A client died holding the mutex: the attempt that meets the abandonment gives the mutex
+    // back, and the user's action takes it on its next try instead of failing.
+    MemoryRumbleOwnerDies();
+    EXPECT_EQ(ToggleRumblePermission(&state), 1);
+    EXPECT_TRUE(ShownErrors().empty());
+    EXPECT_EQ(ReadU32LE(state.rumbleBlock + kRumbleEnableField), 1u);
+    CloseRumbleBlock(&state);
+}
+
 TEST(RumbleText, TypedTextToHundredths) {
     struct Case {
         const char16_t* text;
@@ -455,6 +607,38 @@ TEST(RumbleText, ForceFeedbackVersion) {
     WriteU16LE(slot + kSlotVersionBuild, 65535);
     FormatFfDriverVersion(block, out, kFfVersionUnits);
     EXPECT_EQ(Ascii(out), "255.12.255.65535");
+}
+
+// The migration ends in "Done" only when the copy ran to its end and every row was written; rows
+// that were not written are counted below the failure text.
+TEST(RumbleText, MigrationResult) {
+    struct Case {
+        int ranToEnd;
+        uint32_t notWritten;
+        const char16_t* shown;
+    };
+    const Case cases[] = {
+        {1, 0, u"Done"},
+        {0, 0, u"Failed"},
+        {1, 2, u"Failed\r\n2 value(s) could not be written."},
+        {0, 1, u"Failed\r\n1 value(s) could not be written."},
+        {1, 4294967295u, u"Failed\r\n4294967295 value(s) could not be written."},
+    };
+    for (const Case& c : cases) {
+        Utf16 out[kMigrationResultUnits];
+        FormatMigrationResult(out, kMigrationResultUnits, c.ranToEnd, c.notWritten, u"Done", u"Failed",
+                              u"%u value(s) could not be written.");
+        EXPECT_EQ(Text(out), std::u16string(c.shown)) << c.ranToEnd << " " << c.notWritten;
+    }
+    // The count may stand anywhere in the text (Japanese puts it first); a small buffer is cut.
+    Utf16 out[kMigrationResultUnits];
+    FormatMigrationResult(out, kMigrationResultUnits, 1, 3, u"Done", u"F", u"\x5024 %u \x4EF6");
+    EXPECT_EQ(Text(out), u"F\r\n\x5024 3 \x4EF6");
+    Utf16 small[6];
+    FormatMigrationResult(small, 6, 1, 12345, u"Done", u"F", u"n=%u!");
+    EXPECT_EQ(Text(small), u"F\r\nn=");
+    FormatMigrationResult(small, 6, 1, 7, u"Done", u"Fail", u"%u");
+    EXPECT_EQ(Text(small), u"Fail\r");
 }
 
 } // namespace

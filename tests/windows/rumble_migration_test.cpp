@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <gtest/gtest.h>
+#include <sddl.h>
 
 #include <cstring>
 #include <string>
@@ -16,10 +17,27 @@ const wchar_t kDestination[] = L"Software\\Corvane\\Shakewell";
 class RumbleMigration : public ::testing::Test {
   protected:
     void SetUp() override { Clean(); }
-    void TearDown() override { Clean(); }
+    void TearDown() override {
+        EXPECT_EQ(notWritten, 0u);
+        Clean();
+    }
     static void Clean() {
+        // A test may have left the source readable only; as its owner we may give access back.
+        SetAccess(HKEY_LOCAL_MACHINE, kSource, L"D:(A;;KA;;;WD)");
         RegDeleteTreeW(HKEY_LOCAL_MACHINE, kSource);
         RegDeleteTreeW(HKEY_CURRENT_USER, kDestination);
+    }
+    static int SetAccess(HKEY root, const wchar_t* path, const wchar_t* sddl) {
+        HKEY key = nullptr;
+        if (RegOpenKeyExW(root, path, 0, WRITE_DAC, &key) != ERROR_SUCCESS)
+            return 0;
+        PSECURITY_DESCRIPTOR descriptor = nullptr;
+        int done = ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor,
+                                                                        nullptr) &&
+                   RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
+        LocalFree(descriptor);
+        RegCloseKey(key);
+        return done;
     }
     static void Put(HKEY root, const wchar_t* path, const std::wstring& name, DWORD type, const void* data,
                     DWORD size) {
@@ -42,6 +60,7 @@ class RumbleMigration : public ::testing::Test {
         }
         return std::string(reinterpret_cast<char*>(data), size);
     }
+    uint32_t notWritten = 0;
     static std::string Row(char fill) {
         std::string row(24, fill);
         row[0] = 1;
@@ -57,7 +76,7 @@ TEST_F(RumbleMigration, RowsAreCopiedWithNamesAndBytesAndTheSourceKeepsThem) {
     // A destination value of the same name is overwritten; another one stays.
     Put(HKEY_CURRENT_USER, kDestination, L"Pad B", REG_BINARY, "old", 3);
     Put(HKEY_CURRENT_USER, kDestination, L"Other", REG_DWORD, "\x07\0\0\0", 4);
-    ASSERT_EQ(MigrateRumbleSettings(), 1);
+    ASSERT_EQ(MigrateRumbleSettings(&notWritten), 1);
     for (int i = 0; i < 3; ++i) {
         DWORD type = 0;
         EXPECT_EQ(Get(HKEY_CURRENT_USER, kDestination, names[i], &type), Row(static_cast<char>('a' + i)));
@@ -67,7 +86,7 @@ TEST_F(RumbleMigration, RowsAreCopiedWithNamesAndBytesAndTheSourceKeepsThem) {
     DWORD type = 0;
     EXPECT_EQ(Get(HKEY_CURRENT_USER, kDestination, L"Other", &type), std::string("\x07\0\0\0", 4));
     // Running it again copies the same rows again.
-    EXPECT_EQ(MigrateRumbleSettings(), 1);
+    EXPECT_EQ(MigrateRumbleSettings(&notWritten), 1);
     EXPECT_EQ(Get(HKEY_CURRENT_USER, kDestination, names[0], &type), Row('a'));
 }
 
@@ -80,7 +99,7 @@ TEST_F(RumbleMigration, LongNamesAndOddValues) {
     Put(HKEY_LOCAL_MACHINE, kSource, name64, REG_BINARY, Row('m').data(), 24);
     Put(HKEY_LOCAL_MACHINE, kSource, L"after", REG_BINARY, Row('a').data(), 24);
     Put(HKEY_LOCAL_MACHINE, kSource, name63, REG_BINARY, Row('n').data(), 24);
-    ASSERT_EQ(MigrateRumbleSettings(), 1);
+    ASSERT_EQ(MigrateRumbleSettings(&notWritten), 1);
     DWORD type = 0;
     EXPECT_EQ(Get(HKEY_CURRENT_USER, kDestination, name63, &type), Row('n'));
     EXPECT_EQ(Get(HKEY_CURRENT_USER, kDestination, L"after", &type), Row('a'));
@@ -92,14 +111,45 @@ TEST_F(RumbleMigration, LongNamesAndOddValues) {
 }
 
 TEST_F(RumbleMigration, MissingSourceFailsAndEmptySourceSucceeds) {
-    EXPECT_EQ(MigrateRumbleSettings(), 0);
+    EXPECT_EQ(MigrateRumbleSettings(&notWritten), 0);
     HKEY key = nullptr;
     EXPECT_NE(RegOpenKeyExW(HKEY_CURRENT_USER, kDestination, 0, KEY_READ, &key), ERROR_SUCCESS);
     ASSERT_EQ(
         RegCreateKeyExW(HKEY_LOCAL_MACHINE, kSource, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
         ERROR_SUCCESS);
     RegCloseKey(key);
-    EXPECT_EQ(MigrateRumbleSettings(), 1);
+    EXPECT_EQ(MigrateRumbleSettings(&notWritten), 1);
+}
+
+// The copy only reads the source: a key that grants this account nothing more is copied all the same.
+TEST_F(RumbleMigration, ReadOnlySourceIsCopied) {
+    Put(HKEY_LOCAL_MACHINE, kSource, L"Pad", REG_BINARY, Row('r').data(), 24);
+    ASSERT_EQ(SetAccess(HKEY_LOCAL_MACHINE, kSource, L"D:P(A;;KR;;;WD)"), 1);
+    HKEY probe = nullptr;
+    ASSERT_NE(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSource, 0, KEY_ALL_ACCESS, &probe), ERROR_SUCCESS)
+        << "the registry gives full access anyway: this test would prove nothing";
+    ASSERT_EQ(MigrateRumbleSettings(&notWritten), 1);
+    DWORD type = 0;
+    EXPECT_EQ(Get(HKEY_CURRENT_USER, kDestination, L"Pad", &type), Row('r'));
+}
+
+// Writes that fail are counted, whatever the reason: here the destination key was deleted under
+// the copy's open handle, so every write is refused while the listing still runs to its end.
+TEST_F(RumbleMigration, FailedWritesAreCounted) {
+    for (const wchar_t* name : {L"A", L"B", L"C"})
+        Put(HKEY_LOCAL_MACHINE, kSource, name, REG_BINARY, Row('w').data(), 24);
+    Put(HKEY_LOCAL_MACHINE, kSource, L"odd", REG_BINARY, "x", 1);
+    HKEY from = nullptr, to = nullptr;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, kSource, 0, KEY_READ, &from), ERROR_SUCCESS);
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kDestination, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &to,
+                              nullptr),
+              ERROR_SUCCESS);
+    ASSERT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, kDestination), ERROR_SUCCESS);
+    uint32_t failed = 0;
+    EXPECT_EQ(CopyRumbleRows(from, to, &failed), 1);
+    EXPECT_EQ(failed, 3u) << "the skipped odd value is not a failure";
+    RegCloseKey(to);
+    RegCloseKey(from);
 }
 
 } // namespace
