@@ -2,8 +2,6 @@
 // the simulator's handle number; the simulator knows its device and generation, so a handle
 // opened before a restart or a removal stays dead.
 #ifndef _WIN32
-#include <mutex>
-#include <set>
 #include <string>
 
 #include "driver/device_port.h"
@@ -123,41 +121,23 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     return ok;
 }
 
-namespace {
-
-struct WatchBook {
-    std::mutex lock;
-    std::set<uintptr_t> live;
-    uintptr_t next = 1;
-};
-
-WatchBook& Watches() {
-    static WatchBook book;
-    return book;
-}
-
-} // namespace
-
 void* WatchDeviceRemoval(void* window, DeviceHandle device) {
-    if (window == nullptr || device == nullptr)
+    const uintptr_t handle = reinterpret_cast<uintptr_t>(device);
+    if (window == nullptr || handle == 0 || handle > 0xFFFFFFFFu)
         return nullptr;
-    WatchBook& book = Watches();
-    std::lock_guard<std::mutex> hold(book.lock);
-    const uintptr_t id = book.next++;
-    book.live.insert(id);
-    return reinterpret_cast<void*>(id);
+    const uint32_t notify = SimWatchDevice(static_cast<uint32_t>(handle),
+                                           static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)));
+    return notify != 0 ? reinterpret_cast<void*>(static_cast<uintptr_t>(notify)) : nullptr;
 }
 
 void UnwatchDeviceRemoval(void* watch) {
-    WatchBook& book = Watches();
-    std::lock_guard<std::mutex> hold(book.lock);
-    book.live.erase(reinterpret_cast<uintptr_t>(watch));
+    const uintptr_t notify = reinterpret_cast<uintptr_t>(watch);
+    if (notify != 0 && notify <= 0xFFFFFFFFu)
+        SimUnwatchDevice(static_cast<uint32_t>(notify));
 }
 
 uint32_t SimDeviceWatchCount() {
-    WatchBook& book = Watches();
-    std::lock_guard<std::mutex> hold(book.lock);
-    return static_cast<uint32_t>(book.live.size());
+    return static_cast<uint32_t>(SimWatches().size());
 }
 
 void TraceDebugText(const Utf16* text) {
