@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <thread>
 #include <utility>
 
 #include "driver/control_report.h"
@@ -23,7 +24,7 @@ int IsOpenInSlot(DeviceSlot* slot, const Utf16* path) {
 
 int IsOpenInAnySlot(ToolState* state, const Utf16* path) {
     for (DeviceSlot* slot : {&state->usbDevices[0], &state->bthDevices[0]}) {
-        std::lock_guard<SlotLock> hold(slot->lock);
+        std::lock_guard<std::mutex> hold(slot->lock);
         if (IsOpenInSlot(slot, path))
             return 1;
     }
@@ -47,7 +48,7 @@ int ReadCandidateAnswer(ToolState* state, const Utf16* path, DeviceHandle device
         // a query may own its debug mode now: ending it only under that transport's lock keeps
         // the two apart.
         DeviceSlot* slot = HasDeviceTag(answer, "DBGB") ? &state->bthDevices[0] : &state->usbDevices[0];
-        std::lock_guard<SlotLock> hold(slot->lock);
+        std::lock_guard<std::mutex> hold(slot->lock);
         if (IsOpenInSlot(slot, path))
             return 0;
         SendLeaveDebugMode(device);
@@ -61,7 +62,7 @@ int ReadCandidateAnswer(ToolState* state, const Utf16* path, DeviceHandle device
 int FillSlot(DeviceSlot* slot, SharedU32* count, void* window, HidDeviceList* list, uint32_t index,
              const Utf16* path, DeviceHandle device, const uint8_t* answer) {
     {
-        std::lock_guard<SlotLock> hold(slot->lock);
+        std::lock_guard<std::mutex> hold(slot->lock);
         if (count->load() == 0 && slot->handle == nullptr) {
             slot->handle = device;
             slot->removalWatch = WatchDeviceRemoval(window, device);
@@ -209,6 +210,16 @@ int TransportsOf(ToolState* state, Transport* out) {
 
 } // namespace
 
+int LockSlotBy(DeviceSlot* slot, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        if (slot->lock.try_lock())
+            return 1;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 void ReleaseSlotHandle(DeviceSlot* slot) {
     Unwatch(slot->removalWatch.exchange(nullptr));
     if (IsOpenDeviceHandle(slot->handle))
@@ -248,7 +259,7 @@ int CloseDevices(ToolState* state) {
         return 1;
     Transport transports[2];
     for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
-        std::lock_guard<SlotLock> hold(transports[i].slot->lock);
+        std::lock_guard<std::mutex> hold(transports[i].slot->lock);
         RunDeferredLocked(transports[i].slot, transports[i].count);
         CloseSlotLocked(transports[i].slot, transports[i].count);
     }
@@ -261,12 +272,12 @@ int CloseDevicesBy(ToolState* state, std::chrono::steady_clock::time_point deadl
     int closed = 1;
     Transport transports[2];
     for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
-        std::unique_lock<SlotLock> hold(transports[i].slot->lock, std::defer_lock);
-        if (!hold.try_lock_until(deadline)) {
+        if (!LockSlotBy(transports[i].slot, deadline)) {
             Defer(transports[i].slot, RemovalNotice::Close, nullptr);
             closed = 0;
             continue;
         }
+        std::lock_guard<std::mutex> hold(transports[i].slot->lock, std::adopt_lock);
         RunDeferredLocked(transports[i].slot, transports[i].count);
         CloseSlotLocked(transports[i].slot, transports[i].count);
     }
@@ -281,11 +292,11 @@ int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_
         DeviceSlot* slot = transports[i].slot;
         if (slot->removalWatch.load() != watch && slot->pendingWatch.load() != watch)
             continue;
-        std::unique_lock<SlotLock> hold(slot->lock, std::defer_lock);
-        if (!hold.try_lock_for(std::chrono::milliseconds(waitMs))) {
+        if (!LockSlotBy(slot, std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs))) {
             Defer(slot, kind, watch);
             return 1;
         }
+        std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
         const int earlier = RunDeferredLocked(slot, transports[i].count);
         return Combine(Combine(earlier, ApplyNoticeLocked(slot, transports[i].count, {kind, watch})), 1);
     }
@@ -300,7 +311,7 @@ int RunDeferredNotices(ToolState* state) {
     for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
         if (transports[i].slot->deferredCount.load() == 0)
             continue;
-        std::lock_guard<SlotLock> hold(transports[i].slot->lock);
+        std::lock_guard<std::mutex> hold(transports[i].slot->lock);
         result = Combine(result, RunDeferredLocked(transports[i].slot, transports[i].count));
     }
     return result;

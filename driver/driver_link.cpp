@@ -19,7 +19,7 @@ int SendLinkCommand(ToolState* state, uint32_t index, int disconnect) {
     if (count == 0 || index >= count || index >= kBluetoothSlots)
         return 0;
     DeviceSlot* slot = &state->bthDevices[index];
-    std::lock_guard<SlotLock> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->lock);
     if (!IsOpenDeviceHandle(slot->handle))
         return 0;
     uint8_t report[kReportSize];
@@ -35,7 +35,7 @@ int SendLinkCommand(ToolState* state, uint32_t index, int disconnect) {
 int ReadDriverInfo(DeviceSlot* slot) {
     if (slot == nullptr)
         return 0;
-    std::lock_guard<SlotLock> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->lock);
     if (!IsOpenDeviceHandle(slot->handle))
         return 0;
     uint8_t report[kReportSize];
@@ -50,7 +50,7 @@ int ReadDriverInfo(DeviceSlot* slot) {
 int ApplyProfileSetting(DeviceSlot* slot, const ProfileSetting* setting) {
     if (slot == nullptr || setting == nullptr)
         return 0;
-    std::lock_guard<SlotLock> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->lock);
     uint8_t report[kReportSize];
     BuildProfileRequest(report, setting);
     // A closed slot is not tested for: its write fails and that is the result.
@@ -60,7 +60,7 @@ int ApplyProfileSetting(DeviceSlot* slot, const ProfileSetting* setting) {
 int SetAutoFireButtons(DeviceSlot* slot, uint32_t buttons) {
     if (slot == nullptr)
         return 0;
-    std::lock_guard<SlotLock> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->lock);
     uint8_t report[kReportSize];
     BuildAutoFireRequest(report, buttons);
     return SetFeatureReport(slot->handle, report, kReportSize) ? 1 : 0;
@@ -80,7 +80,7 @@ int QueryDebugRecord(ToolState* state, uint32_t selector, uint32_t infoType, uin
     DeviceSlot* slot = SelectorIsBluetooth(selector) ? &state->bthDevices[0] : &state->usbDevices[0];
     // One hold over the whole sequence: a poll in between would read a debug record, and this
     // query would read the poll's normal record.
-    std::lock_guard<SlotLock> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->lock);
     if (!IsOpenDeviceHandle(slot->handle))
         return 0;
     uint8_t report[kReportSize];

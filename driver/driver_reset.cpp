@@ -31,7 +31,7 @@ int ResetDriver(DeviceSlot* slot) {
     int result = 0;
     {
         // Held until the class installer returns, so a poll waits and then finds the slot closed.
-        std::lock_guard<SlotLock> hold(slot->lock);
+        std::lock_guard<std::mutex> hold(slot->lock);
         ReleaseSlotHandle(slot);
 
         PresentDeviceList* list = OpenPresentDeviceList();

@@ -160,7 +160,7 @@ TEST_F(StuckDevice, NoticesThatWaitedRunInTheirOrder) {
         std::promise<void> release;
         std::promise<void> held;
         std::thread holder([&] {
-            std::lock_guard<SlotLock> hold(Usb()->lock);
+            std::lock_guard<std::mutex> hold(Usb()->lock);
             held.set_value();
             release.get_future().wait();
         });

@@ -219,7 +219,7 @@ TEST_F(Discovery, LeaveDebugModeWaitsForTheTransportsLock) {
     // Past the slot check and into the slow first read: now a query takes the lock.
     for (int i = 0; i < 2000 && CountLog("OPEN", bth) == 0; ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::unique_lock<SlotLock> held(state->bthDevices[0].lock);
+    std::unique_lock<std::mutex> held(state->bthDevices[0].lock);
     ASSERT_EQ(CountLog("GET", bth), 0);
     EXPECT_EQ(discovery.wait_for(std::chrono::milliseconds(250)), std::future_status::timeout);
     EXPECT_EQ(Exchanges(bth), (Strings{"GET DBGB none"}));

@@ -190,7 +190,7 @@ TEST_F(DriverLink, FailedDebugReadStillFillsTheRecordAndLeavesDebugMode) {
 }
 
 TEST_F(DriverLink, InfoTypeZeroIsRefusedWithoutWaitingForTheLock) {
-    std::unique_lock<SlotLock> held(Bth()->lock);
+    std::unique_lock<std::mutex> held(Bth()->lock);
     uint8_t record[kDebugRecordSize];
     auto refused =
         std::async(std::launch::async, [&] { return QueryDebugRecord(state.get(), 0x00010000, 0, record); });
@@ -216,7 +216,7 @@ TEST_F(DriverLink, DebugQueriesAndPollsNeverInterleave) {
             if (ReadDriverInfo(Bth())) {
                 uint8_t copy[kDriverInfoSize];
                 {
-                    std::lock_guard<SlotLock> hold(Bth()->lock);
+                    std::lock_guard<std::mutex> hold(Bth()->lock);
                     std::memcpy(copy, Bth()->driverInfo, sizeof copy);
                 }
                 if (ClassifyDeviceTag(copy) != TagKind::Bluetooth)
