@@ -159,10 +159,12 @@ TEST_F(StuckDevice, NoticesThatWaitedRunInTheirOrder) {
         const uint32_t watches = SimDeviceWatchCount();
         std::promise<void> release;
         std::promise<void> held;
+        // Held until released, or for a while at most: a notice that waited without bound for
+        // the lock must fail this test, not hang it.
         std::thread holder([&] {
             std::lock_guard<std::mutex> hold(Usb()->lock);
             held.set_value();
-            release.get_future().wait();
+            release.get_future().wait_for(3s);
         });
         held.get_future().wait();
         EXPECT_EQ(TakeRemovalNotice(state.get(), RemovalNotice::QueryRemove, watch, 10), 1);
