@@ -166,6 +166,7 @@ void ShutDown(ToolState* state) {
     if (state->debugMode)
         CloseBatteryLog(state);
     CloseDevices(state);
+    ReleasePendingWatches(state);
     CloseRumbleBlock(state);
     FreeProfileLibrary(state);
     if (state->monitorThread != nullptr) {

@@ -122,6 +122,9 @@ struct ToolState {
     ManualResetEvent wakeEvent;
     // Passes the Monitor thread has made, readable from any thread.
     SharedU32 monitorPasses{0};
+    // Device work the window thread leaves to the Monitor thread (kDeviceWork* bits), so that no
+    // window message waits for a device; see RequestDeviceWork.
+    SharedU32 deviceWork{0};
 };
 
 // Resets every member to zero and sets the documented defaults; must run before any other

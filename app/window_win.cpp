@@ -14,6 +14,7 @@
 
 #include <dbt.h>
 
+#include <chrono>
 #include <cstddef>
 
 namespace {
@@ -81,11 +82,10 @@ LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
     return MsgClose(state, window);
 }
 
+// Closing and discovering wait for the devices, and a stuck one would keep every message here
+// waiting: the Monitor thread does it before its next pass.
 void CloseAndRediscover(ToolState* state) {
-    CloseDevices(state);
-    DiscoverDevices(state);
-    // The icon and the menu follow at once, not at the next pass of an idle thread.
-    WakeMonitor(state);
+    RequestDeviceWork(state, kDeviceWorkRediscover);
 }
 
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
@@ -114,19 +114,21 @@ void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
         }
         return;
     }
-    // Found again before the box waits for the user, so the icon does not say "no controller"
+    // Found again while the box waits for the user, so the icon does not say "no controller"
     // all the while.
     CloseAndRediscover(state);
     ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
 }
 
 // Parks the Monitor thread and closes the devices, so nothing polls a device that sleeps.
+// Bounded as a whole: a Monitor thread stuck in a device call must not hold up the system's
+// suspend. The device it holds is closed by that thread as soon as the call returns.
 void ParkForSuspend(ToolState* state, DWORD limitMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
     state->pauseRequested = 1;
     WakeMonitor(state);
-    // Bounded: a Monitor thread stuck in a device call must not hold up the system's suspend.
     WaitForMonitor(state, &state->monitorPaused, 1, limitMs);
-    CloseDevices(state);
+    CloseDevicesBy(state, deadline);
 }
 
 // No handle opened before the sleep survives it: the devices may have been re-plugged or
@@ -156,34 +158,47 @@ LRESULT MsgPowerBroadcast(ToolState* state, WPARAM notice) {
     return TRUE;
 }
 
-DeviceHandle NoticeHandle(LPARAM lParam) {
+// The notification handle a DEV_BROADCAST_HANDLE names: the system fills dbch_hdevnotify with
+// what RegisterDeviceNotificationW returned, which stays valid after the device handle is closed,
+// so a notice is matched by it, never by a handle value that may since have been reused.
+void* NoticeWatch(LPARAM lParam) {
     const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
-    // The system may send the record without its custom-event tail: only the handle must be there.
+    // The custom-event tail is not needed: only the two handles must be there.
     if (header == nullptr || header->dbch_devicetype != DBT_DEVTYP_HANDLE ||
-        header->dbch_size < offsetof(DEV_BROADCAST_HANDLE, dbch_handle) + sizeof(HANDLE))
+        header->dbch_size < offsetof(DEV_BROADCAST_HANDLE, dbch_hdevnotify) + sizeof(HDEVNOTIFY))
         return nullptr;
-    return reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_handle;
+    return reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam)->dbch_hdevnotify;
+}
+
+// Bounds the answer to a removal notice: an answer that does not come in time counts as a veto.
+// A healthy exchange holds a slot for milliseconds; past this the Monitor thread lets go of the
+// device when its call returns.
+constexpr uint32_t kNoticeLockMs = 500;
+
+RemovalNotice NoticeKind(WPARAM event) {
+    switch (event) {
+    case DBT_DEVICEQUERYREMOVE: return RemovalNotice::QueryRemove;
+    case DBT_DEVICEQUERYREMOVEFAILED: return RemovalNotice::QueryRemoveFailed;
+    case DBT_DEVICEREMOVEPENDING: return RemovalNotice::RemovePending;
+    case DBT_DEVICEREMOVECOMPLETE: return RemovalNotice::RemoveComplete;
+    default: return RemovalNotice::None;
+    }
 }
 
 LRESULT MsgDeviceChange(ToolState* state, HWND window, WPARAM event, LPARAM lParam) {
-    switch (event) {
-    case DBT_DEVNODES_CHANGED:
+    if (event == DBT_DEVNODES_CHANGED) {
         // Each notice restarts the timer: the rediscovery runs once the burst is over.
         SetTimer(window, kDeviceChangeTimer, kDeviceChangeQuietMs, nullptr);
         return 0;
-    case DBT_DEVICEQUERYREMOVE:
-    case DBT_DEVICEREMOVEPENDING:
-    case DBT_DEVICEREMOVECOMPLETE:
-        // An open handle would veto a driver update or a disable: let go of the device at once.
-        CloseRemovedDevice(state, NoticeHandle(lParam));
-        return TRUE;
-    case DBT_DEVICEQUERYREMOVEFAILED:
-        // The device stays after all: take it back.
-        if (NoticeHandle(lParam) != nullptr)
-            SetTimer(window, kDeviceChangeTimer, kDeviceChangeQuietMs, nullptr);
-        return TRUE;
-    default: return 0;
     }
+    const RemovalNotice kind = NoticeKind(event);
+    if (kind == RemovalNotice::None)
+        return 0;
+    // A query-remove lets go of the handle, so it never vetoes a driver update or a disable; the
+    // notice stays registered for the outcome. A vetoed removal opens the device again.
+    if (TakeRemovalNotice(state, kind, NoticeWatch(lParam), kNoticeLockMs) == kNoticeReopen)
+        RequestDeviceWork(state, kDeviceWorkDiscover);
+    return TRUE;
 }
 
 LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {

@@ -15,5 +15,5 @@ void FormatDriverInfoText(const uint8_t* record, Utf16* out, size_t capacity);
 void FormatDebugRecordText(uint32_t selector, uint32_t infoType, const uint8_t* record, Utf16* out,
                            size_t capacity);
 // The text of one view for the device the selector names: type 0 from the slot's record (copied
-// under its lock), types 1..3 from a debug query on the spot.
+// under its record lock), types 1..3 from a debug query on the spot.
 void BuildDebugInfoText(ToolState* state, uint32_t selector, uint32_t infoType, Utf16* out, size_t capacity);

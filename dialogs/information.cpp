@@ -97,8 +97,8 @@ void FormatInformation(const uint8_t* record, int usb, InformationTexts* out) {
 int CopyOpenDriverInfo(DeviceSlot* slot, uint8_t* copy) {
     if (slot == nullptr)
         return 0;
-    std::lock_guard<std::mutex> hold(slot->lock);
-    if (!IsOpenDeviceHandle(slot->handle))
+    std::lock_guard<std::mutex> hold(slot->recordLock);
+    if (!slot->recordOpen)
         return 0;
     std::memcpy(copy, slot->driverInfo, kDriverInfoSize);
     return 1;
@@ -108,7 +108,7 @@ void CopyDriverInfo(DeviceSlot* slot, uint8_t* copy) {
     std::memset(copy, 0, kDriverInfoSize);
     if (slot == nullptr)
         return;
-    std::lock_guard<std::mutex> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->recordLock);
     std::memcpy(copy, slot->driverInfo, kDriverInfoSize);
 }
 
@@ -128,6 +128,6 @@ uint32_t AutoFireMaskFromBoxes(const int32_t* ticks) {
 uint32_t CachedAutoFireButtons(DeviceSlot* slot) {
     if (slot == nullptr)
         return 0;
-    std::lock_guard<std::mutex> hold(slot->lock);
+    std::lock_guard<std::mutex> hold(slot->recordLock);
     return ReadU32LE(slot->driverInfo + 50);
 }

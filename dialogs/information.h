@@ -48,7 +48,8 @@ BatteryBar ChooseBatteryBar(const uint8_t* record);
 // Every field of dialog 117 (usb != 0) or 118 from an 81-byte record.
 void FormatInformation(const uint8_t* record, int usb, InformationTexts* out);
 
-// Copies the slot's record under its lock; 0 (copy untouched) when the slot is not open.
+// Copies the slot's record under its record lock, which no device call holds, so a dialog never
+// waits for a stuck device; 0 (copy untouched) when the slot is not open.
 int CopyOpenDriverInfo(DeviceSlot* slot, uint8_t* copy);
 // Copies the record whatever the slot's handle; a null slot gives zeros.
 void CopyDriverInfo(DeviceSlot* slot, uint8_t* copy);
@@ -56,5 +57,5 @@ void CopyDriverInfo(DeviceSlot* slot, uint8_t* copy);
 // Check box states of the auto-fire boxes: bit i of the mask ticks box i, i = 0..16.
 void AutoFireBoxesFromMask(uint32_t mask, int32_t* ticks);
 uint32_t AutoFireMaskFromBoxes(const int32_t* ticks);
-// The slot's cached AutoFireButtons, read under its lock; 0 for a null slot.
+// The slot's cached AutoFireButtons, read under its record lock; 0 for a null slot.
 uint32_t CachedAutoFireButtons(DeviceSlot* slot);

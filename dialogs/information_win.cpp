@@ -91,7 +91,7 @@ void ShowDeviceList(HWND dialog, ToolState* state, const Transport& t) {
     SendMessageW(combo, CB_SETCURSEL, t.selectedDevice, 0);
 }
 
-// Formats every field from one copy taken under the slot's lock, so a fill never mixes two of
+// Formats every field from one copy taken under the record's lock, so a fill never mixes two of
 // the Monitor thread's records. A closed slot leaves the dialog as it was.
 void FillInformation(HWND dialog, ToolState* state, int usb) {
     const Transport t = TransportOf(state, usb);

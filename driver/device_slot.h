@@ -1,5 +1,7 @@
 // One open HID device of the controller driver, one per transport.
 #pragma once
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <mutex>
 
@@ -18,6 +20,22 @@ constexpr int kInstanceIdChars = 200;
 // HID interface paths, terminator included; a longer path is skipped by discovery, never cut.
 constexpr int kDevicePathChars = 512;
 
+// What the platform said of a watched device, as far as the slot is concerned.
+enum class RemovalNotice : uint8_t {
+    None,
+    QueryRemove,
+    QueryRemoveFailed,
+    RemovePending,
+    RemoveComplete,
+    Close
+};
+
+struct DeferredNotice {
+    RemovalNotice kind = RemovalNotice::None;
+    void* watch = nullptr;
+};
+constexpr int kDeferredNotices = 8;
+
 struct DeviceSlot {
     DeviceHandle handle = nullptr;
     std::mutex lock;
@@ -26,9 +44,25 @@ struct DeviceSlot {
     // Interface path the open handle came from, so that a later discovery leaves this device
     // alone instead of opening it a second time behind the lock's back.
     Utf16 devicePath[kDevicePathChars] = {};
-    // The removal notice registered for `handle`, null when none.
-    void* removalWatch = nullptr;
+    // The removal notice registered for `handle`, null when none. Written under `lock`; read
+    // without it by the window thread to find the slot a notice is for.
+    std::atomic<void*> removalWatch{nullptr};
+    // The notice of a handle closed for a query-remove, kept until the removal's outcome arrives.
+    std::atomic<void*> pendingWatch{nullptr};
+    // Guards driverInfo's writes and the window thread's copies, and recordOpen; never held over
+    // a device call, so a dialog never waits for one. Taken inside `lock`, never the other way.
+    std::mutex recordLock;
+    int32_t recordOpen = 0;
+    // Notices that found `lock` held by a device call, in arrival order; the Monitor thread runs
+    // them once the call returns. Guarded by noticeLock, a leaf lock like recordLock.
+    std::mutex noticeLock;
+    DeferredNotice deferred[kDeferredNotices];
+    std::atomic<int32_t> deferredCount{0};
 };
 
 // Stops the slot's removal notice and closes its handle; the caller holds the slot's lock.
 void ReleaseSlotHandle(DeviceSlot* slot);
+// Takes the slot's lock if it comes free by `deadline`, trying once a millisecond, so that the
+// window thread can give up on a lock a stuck device call holds (std::timed_mutex would do the
+// same, but its timed lock is invisible to ThreadSanitizer). 1 when the lock is now held.
+int LockSlotBy(DeviceSlot* slot, std::chrono::steady_clock::time_point deadline);

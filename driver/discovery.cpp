@@ -3,6 +3,8 @@
 #include <cstring>
 #include <iterator>
 #include <mutex>
+#include <thread>
+#include <utility>
 
 #include "driver/control_report.h"
 #include "driver/device_port.h"
@@ -70,7 +72,11 @@ int FillSlot(DeviceSlot* slot, SharedU32* count, void* window, HidDeviceList* li
         if (count->load() == 0 && slot->handle == nullptr) {
             slot->handle = device;
             slot->removalWatch = WatchDeviceRemoval(window, device);
-            std::memcpy(slot->driverInfo, answer, kDriverInfoSize);
+            {
+                std::lock_guard<std::mutex> record(slot->recordLock);
+                std::memcpy(slot->driverInfo, answer, kDriverInfoSize);
+                slot->recordOpen = 1;
+            }
             CopyUtf16(slot->devicePath, kDevicePathChars, path);
             // The parent of the element that owns this interface, never of the element at the same
             // index: a reset must restart this device, not a hub or the Bluetooth radio. A failed
@@ -108,25 +114,125 @@ int TryCandidate(ToolState* state, HidDeviceList* list, uint32_t index, const Ut
     }
 }
 
-void CloseTransport(DeviceSlot* slots, size_t slotCount, SharedU32* count) {
-    for (size_t i = 0; i < slotCount; ++i) {
-        std::lock_guard<std::mutex> hold(slots[i].lock);
-        ReleaseSlotHandle(&slots[i]);
-        // Lowered under the lock, so a discovery on the other thread never sees an empty slot
-        // with a count of 1, nor leaves a filled slot behind with a count of 0.
-        count->store(0);
+// Lowered under the lock, so a discovery on the other thread never sees an empty slot with a
+// count of 1, nor leaves a filled slot behind with a count of 0.
+void CloseSlotLocked(DeviceSlot* slot, SharedU32* count) {
+    ReleaseSlotHandle(slot);
+    count->store(0);
+}
+
+void Unwatch(void* watch) {
+    if (watch != nullptr)
+        UnwatchDeviceRemoval(watch);
+}
+
+// Takes `watch` out of pendingWatch; 1 when it was there, so exactly one caller releases it.
+int TakePending(DeviceSlot* slot, void* watch) {
+    return watch != nullptr && slot->pendingWatch.compare_exchange_strong(watch, nullptr) ? 1 : 0;
+}
+
+// One notice, under the slot's lock. The handle goes at once; the notice that named it goes only
+// with the removal's outcome, since the outcome arrives through it.
+int ApplyNoticeLocked(DeviceSlot* slot, SharedU32* count, const DeferredNotice& n) {
+    switch (n.kind) {
+    case RemovalNotice::Close: CloseSlotLocked(slot, count); return 1;
+    case RemovalNotice::QueryRemove: {
+        if (n.watch == nullptr || slot->removalWatch.load() != n.watch)
+            return 0;
+        void* older = slot->pendingWatch.exchange(slot->removalWatch.exchange(nullptr));
+        if (older != n.watch)
+            Unwatch(older);
+        CloseSlotLocked(slot, count);
+        return 1;
     }
+    case RemovalNotice::QueryRemoveFailed:
+        // The removal was vetoed: the device stays, and is opened again.
+        if (TakePending(slot, n.watch)) {
+            Unwatch(n.watch);
+            return kNoticeReopen;
+        }
+        return n.watch != nullptr && slot->removalWatch.load() == n.watch ? 1 : 0;
+    case RemovalNotice::RemovePending:
+    case RemovalNotice::RemoveComplete:
+        if (TakePending(slot, n.watch)) {
+            Unwatch(n.watch);
+            return 1;
+        }
+        // Gone without being asked (pulled out): handle and notice go together.
+        if (n.watch == nullptr || slot->removalWatch.load() != n.watch)
+            return 0;
+        CloseSlotLocked(slot, count);
+        return 1;
+    default: return 0;
+    }
+}
+
+int Combine(int a, int b) {
+    return a == kNoticeReopen || b == kNoticeReopen ? kNoticeReopen : (a != 0 || b != 0 ? 1 : 0);
+}
+
+// Runs what was left for this slot, oldest first; the caller holds the slot's lock.
+int RunDeferredLocked(DeviceSlot* slot, SharedU32* count) {
+    if (slot->deferredCount.load() == 0)
+        return 0;
+    DeferredNotice taken[kDeferredNotices];
+    int n = 0;
+    {
+        std::lock_guard<std::mutex> hold(slot->noticeLock);
+        n = slot->deferredCount.load();
+        for (int i = 0; i < n; ++i)
+            taken[i] = std::exchange(slot->deferred[i], DeferredNotice{});
+        slot->deferredCount.store(0);
+    }
+    int result = 0;
+    for (int i = 0; i < n; ++i)
+        result = Combine(result, ApplyNoticeLocked(slot, count, taken[i]));
+    return result;
+}
+
+// Leaves a notice for the next holder of the slot's lock. Bounded: when full, the oldest goes.
+void Defer(DeviceSlot* slot, RemovalNotice kind, void* watch) {
+    std::lock_guard<std::mutex> hold(slot->noticeLock);
+    int n = slot->deferredCount.load();
+    if (n == kDeferredNotices) {
+        for (int i = 1; i < n; ++i)
+            slot->deferred[i - 1] = slot->deferred[i];
+        --n;
+    }
+    slot->deferred[n] = DeferredNotice{kind, watch};
+    slot->deferredCount.store(n + 1);
+}
+
+struct Transport {
+    DeviceSlot* slot;
+    SharedU32* count;
+};
+
+int TransportsOf(ToolState* state, Transport* out) {
+    out[0] = {&state->usbDevices[0], &state->usbDeviceCount};
+    out[1] = {&state->bthDevices[0], &state->bthDeviceCount};
+    return 2;
 }
 
 } // namespace
 
+int LockSlotBy(DeviceSlot* slot, std::chrono::steady_clock::time_point deadline) {
+    for (;;) {
+        if (slot->lock.try_lock())
+            return 1;
+        if (std::chrono::steady_clock::now() >= deadline)
+            return 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
 void ReleaseSlotHandle(DeviceSlot* slot) {
-    if (slot->removalWatch != nullptr)
-        UnwatchDeviceRemoval(slot->removalWatch);
-    slot->removalWatch = nullptr;
+    Unwatch(slot->removalWatch.exchange(nullptr));
     if (IsOpenDeviceHandle(slot->handle))
         CloseHidDevice(slot->handle);
     slot->handle = nullptr;
+    std::lock_guard<std::mutex> record(slot->recordLock);
+    slot->recordOpen = 0;
 }
 
 int DiscoverDevices(ToolState* state) {
@@ -157,26 +263,69 @@ int DiscoverDevices(ToolState* state) {
 int CloseDevices(ToolState* state) {
     if (state == nullptr)
         return 1;
-    CloseTransport(state->usbDevices, std::size(state->usbDevices), &state->usbDeviceCount);
-    CloseTransport(state->bthDevices, std::size(state->bthDevices), &state->bthDeviceCount);
+    Transport transports[2];
+    for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
+        std::lock_guard<std::mutex> hold(transports[i].slot->lock);
+        RunDeferredLocked(transports[i].slot, transports[i].count);
+        CloseSlotLocked(transports[i].slot, transports[i].count);
+    }
     return 1;
 }
 
-int CloseRemovedDevice(ToolState* state, DeviceHandle device) {
-    if (state == nullptr || !IsOpenDeviceHandle(device))
-        return 0;
-    struct Transport {
-        DeviceSlot* slot;
-        SharedU32* count;
-    } transports[] = {{&state->usbDevices[0], &state->usbDeviceCount},
-                      {&state->bthDevices[0], &state->bthDeviceCount}};
-    for (const Transport& t : transports) {
-        std::lock_guard<std::mutex> hold(t.slot->lock);
-        if (t.slot->handle != device)
-            continue;
-        ReleaseSlotHandle(t.slot);
-        t.count->store(0);
+int CloseDevicesBy(ToolState* state, std::chrono::steady_clock::time_point deadline) {
+    if (state == nullptr)
         return 1;
+    int closed = 1;
+    Transport transports[2];
+    for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
+        if (!LockSlotBy(transports[i].slot, deadline)) {
+            Defer(transports[i].slot, RemovalNotice::Close, nullptr);
+            closed = 0;
+            continue;
+        }
+        std::lock_guard<std::mutex> hold(transports[i].slot->lock, std::adopt_lock);
+        RunDeferredLocked(transports[i].slot, transports[i].count);
+        CloseSlotLocked(transports[i].slot, transports[i].count);
+    }
+    return closed;
+}
+
+int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_t waitMs) {
+    if (state == nullptr || watch == nullptr || kind == RemovalNotice::None || kind == RemovalNotice::Close)
+        return 0;
+    Transport transports[2];
+    for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
+        DeviceSlot* slot = transports[i].slot;
+        if (slot->removalWatch.load() != watch && slot->pendingWatch.load() != watch)
+            continue;
+        if (!LockSlotBy(slot, std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs))) {
+            Defer(slot, kind, watch);
+            return 1;
+        }
+        std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
+        const int earlier = RunDeferredLocked(slot, transports[i].count);
+        return Combine(Combine(earlier, ApplyNoticeLocked(slot, transports[i].count, {kind, watch})), 1);
     }
     return 0;
+}
+
+int RunDeferredNotices(ToolState* state) {
+    if (state == nullptr)
+        return 0;
+    int result = 0;
+    Transport transports[2];
+    for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
+        if (transports[i].slot->deferredCount.load() == 0)
+            continue;
+        std::lock_guard<std::mutex> hold(transports[i].slot->lock);
+        result = Combine(result, RunDeferredLocked(transports[i].slot, transports[i].count));
+    }
+    return result;
+}
+
+void ReleasePendingWatches(ToolState* state) {
+    if (state == nullptr)
+        return;
+    for (DeviceSlot* slot : {&state->usbDevices[0], &state->bthDevices[0]})
+        Unwatch(slot->pendingWatch.exchange(nullptr));
 }

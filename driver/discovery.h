@@ -1,5 +1,7 @@
 // Finding the controller driver's HID devices and placing them in the Device slots.
 #pragma once
+#include <chrono>
+#include <cstdint>
 
 #include "app/tool_state.h"
 
@@ -9,6 +11,20 @@
 int DiscoverDevices(ToolState* state);
 // Closes every open slot and sets both counts to 0. Always 1.
 int CloseDevices(ToolState* state);
-// The platform is about to remove, disable or update the device behind `device`: the slot that
-// holds it lets go, so the tool's handle never vetoes the change. 1 when a slot held it.
-int CloseRemovedDevice(ToolState* state, DeviceHandle device);
+// CloseDevices for the window thread: a slot whose lock a device call still holds at `deadline`
+// is closed by the Monitor thread once the call returns (RunDeferredNotices). 1 when every slot
+// was closed here.
+int CloseDevicesBy(ToolState* state, std::chrono::steady_clock::time_point deadline);
+
+// The platform's notice for the removal watch `watch` (the notification handle a slot registered).
+// A query-remove closes the handle and keeps the watch; the removal's outcome releases it, and a
+// vetoed removal asks for the device to be opened again. Waits at most `waitMs` for the slot's
+// lock; past that the notice is left to the Monitor thread. 0 when no slot knows the watch,
+// kNoticeReopen when the device is to be looked for again, else 1.
+constexpr int kNoticeReopen = 2;
+int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_t waitMs);
+// The Monitor thread's share: runs, in order, the notices and closes that could not wait for a
+// device call. kNoticeReopen when one of them asks for a rediscovery.
+int RunDeferredNotices(ToolState* state);
+// Releases the watches kept for query-removes still waiting for their outcome (shut-down).
+void ReleasePendingWatches(ToolState* state);

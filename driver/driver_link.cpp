@@ -54,6 +54,7 @@ int ReadDriverInfo(DeviceSlot* slot) {
         if (!read)
             return 0;
     }
+    std::lock_guard<std::mutex> record(slot->recordLock);
     std::memcpy(slot->driverInfo, report, kDriverInfoSize);
     return 1;
 }

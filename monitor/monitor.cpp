@@ -1,7 +1,6 @@
 #include "monitor/monitor.h"
 
 #include <chrono>
-#include <thread>
 
 #include "app/bytes.h"
 #include "driver/discovery.h"
@@ -116,9 +115,22 @@ void AnimationStep(ToolState* state) {
     SendFrame(state);
 }
 
+namespace {
+
+// A removal notice or a close that came while a read held the slot: the device goes now, before
+// the other slot's read, not a pass later.
+void RunNoticesAfterRead(ToolState* state) {
+    if (RunDeferredNotices(state) == kNoticeReopen)
+        state->deviceWork |= kDeviceWorkDiscover;
+}
+
+} // namespace
+
 void PollPass(ToolState* state) {
     const int usbAnswered = ReadDriverInfo(&state->usbDevices[0]);
+    RunNoticesAfterRead(state);
     const int bthAnswered = ReadDriverInfo(&state->bthDevices[0]);
+    RunNoticesAfterRead(state);
     DecidePass(state, usbAnswered, bthAnswered);
 }
 
@@ -134,11 +146,10 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
     int usbWaiting = 0, bthWaiting = 0, lowBattery = 0;
     const int usbUp = state->usbDeviceCount.load() != 0;
     const int bthUp = state->bthDeviceCount.load() != 0;
-    // The records are written only by this thread's reads and by discovery under the slot lock.
     if (usbUp) {
         state->usbConnected = 1;
         state->statusBits |= kIconUsb;
-        std::lock_guard<std::mutex> hold(state->usbDevices[0].lock);
+        std::lock_guard<std::mutex> hold(state->usbDevices[0].recordLock);
         usbWaiting = DriverStatusOf(state->usbDevices[0]) == 0;
     } else {
         state->usbConnected = 0;
@@ -150,7 +161,7 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         uint32_t status;
         uint8_t battery;
         {
-            std::lock_guard<std::mutex> hold(state->bthDevices[0].lock);
+            std::lock_guard<std::mutex> hold(state->bthDevices[0].recordLock);
             status = DriverStatusOf(state->bthDevices[0]);
             battery = state->bthDevices[0].driverInfo[kOffsetBatteryStatus];
         }
@@ -215,6 +226,20 @@ void WakeMonitor(ToolState* state) {
     EventSet(&state->wakeEvent);
 }
 
+void RequestDeviceWork(ToolState* state, uint32_t work) {
+    state->deviceWork |= work;
+    WakeMonitor(state);
+}
+
+void RunDeviceWork(ToolState* state) {
+    RunNoticesAfterRead(state);
+    const uint32_t work = state->deviceWork.exchange(0);
+    if (work & kDeviceWorkRediscover)
+        CloseDevices(state);
+    if (work != 0)
+        DiscoverDevices(state);
+}
+
 void MonitorThreadMain(ToolState* state) {
     state->monitorExited = 0;
     DiscoverDevices(state);
@@ -222,6 +247,7 @@ void MonitorThreadMain(ToolState* state) {
     while (state->running) {
         // A wake that comes during the pass is not lost: the wait below then returns at once.
         EventReset(&state->wakeEvent);
+        RunDeviceWork(state);
         PollPass(state);
         ++state->monitorPasses;
         PauseCheck(state);
@@ -234,7 +260,8 @@ void MonitorThreadMain(ToolState* state) {
             const uint32_t wait = state->threadInterval > kIdlePassMs ? state->threadInterval : kIdlePassMs;
             EventWait(&state->wakeEvent, std::chrono::milliseconds(wait));
         } else {
-            std::this_thread::sleep_for(std::chrono::milliseconds(state->threadInterval));
+            // Woken early only for work the window thread left, which should not wait a pass.
+            EventWait(&state->wakeEvent, std::chrono::milliseconds(state->threadInterval));
         }
     }
     state->monitorExited = 1;

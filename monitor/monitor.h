@@ -33,6 +33,13 @@ int MonitorIdle(const ToolState* state);
 // Starts the next pass at once; the main thread calls it after it stops, parks or rediscovers,
 // so that an idle thread does not keep the change waiting.
 void WakeMonitor(ToolState* state);
+// Closing and discovering talk to the devices, and a device may take seconds to answer: the
+// window thread asks the Monitor thread, which does the work before its next pass.
+constexpr uint32_t kDeviceWorkRediscover = 1; // close every device, then discover
+constexpr uint32_t kDeviceWorkDiscover = 2;   // fill the empty slots, leave the open ones alone
+void RequestDeviceWork(ToolState* state, uint32_t work);
+// The Monitor thread's side: the notices left to it, then the requested work.
+void RunDeviceWork(ToolState* state);
 
 // Tray port: sends the record with the icon for `iconValue` to the notification area.
 void ModifyTrayIcon(ToolState* state);

@@ -265,12 +265,27 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     return ok;
 }
 
-// The simulator's handle numbers are no system handles: the platform has nothing to watch.
-void* WatchDeviceRemoval(void*, DeviceHandle) {
-    return nullptr;
+// The simulator's handle numbers are no system handles: ds3sim keeps the registration and sends
+// the notices the system would, naming the handle and the id it gives back here.
+void* WatchDeviceRemoval(void* window, DeviceHandle device) {
+    const uint64_t hwnd = static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window));
+    if (hwnd == 0 || HandleNumber(device) == 0)
+        return nullptr;
+    SimPipeMessage& request =
+        NewRequest(SimPipeOp::WatchDevice, HandleNumber(device), static_cast<uint32_t>(hwnd & 0xFFFFFFFFu));
+    WriteU32LE(request.payload, static_cast<uint32_t>(hwnd >> 32));
+    request.length = 4;
+    SimPipeMessage& answer = Scratch(1);
+    if (!Call(request, &answer) || answer.code != 1 || answer.a == 0)
+        return nullptr;
+    return reinterpret_cast<void*>(static_cast<uintptr_t>(answer.a));
 }
 
-void UnwatchDeviceRemoval(void*) {}
+void UnwatchDeviceRemoval(void* watch) {
+    const uintptr_t notify = reinterpret_cast<uintptr_t>(watch);
+    if (notify != 0 && notify <= 0xFFFFFFFFu)
+        Simple(SimPipeOp::UnwatchDevice, static_cast<uint32_t>(notify));
+}
 
 // The simulator's devices belong to one simulated build at a time: no other session shares them.
 int AcquireDriverSessionGuard(uint32_t) {

@@ -5,7 +5,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <set>
 #include <string>
 
 #include "driver/device_port.h"
@@ -125,41 +124,23 @@ int ClosePresentDeviceList(PresentDeviceList* list) {
     return ok;
 }
 
-namespace {
-
-struct WatchBook {
-    std::mutex lock;
-    std::set<uintptr_t> live;
-    uintptr_t next = 1;
-};
-
-WatchBook& Watches() {
-    static WatchBook book;
-    return book;
-}
-
-} // namespace
-
 void* WatchDeviceRemoval(void* window, DeviceHandle device) {
-    if (window == nullptr || device == nullptr)
+    const uintptr_t handle = reinterpret_cast<uintptr_t>(device);
+    if (window == nullptr || handle == 0 || handle > 0xFFFFFFFFu)
         return nullptr;
-    WatchBook& book = Watches();
-    std::lock_guard<std::mutex> hold(book.lock);
-    const uintptr_t id = book.next++;
-    book.live.insert(id);
-    return reinterpret_cast<void*>(id);
+    const uint32_t notify = SimWatchDevice(static_cast<uint32_t>(handle),
+                                           static_cast<uint64_t>(reinterpret_cast<uintptr_t>(window)));
+    return notify != 0 ? reinterpret_cast<void*>(static_cast<uintptr_t>(notify)) : nullptr;
 }
 
 void UnwatchDeviceRemoval(void* watch) {
-    WatchBook& book = Watches();
-    std::lock_guard<std::mutex> hold(book.lock);
-    book.live.erase(reinterpret_cast<uintptr_t>(watch));
+    const uintptr_t notify = reinterpret_cast<uintptr_t>(watch);
+    if (notify != 0 && notify <= 0xFFFFFFFFu)
+        SimUnwatchDevice(static_cast<uint32_t>(notify));
 }
 
 uint32_t SimDeviceWatchCount() {
-    WatchBook& book = Watches();
-    std::lock_guard<std::mutex> hold(book.lock);
-    return static_cast<uint32_t>(book.live.size());
+    return static_cast<uint32_t>(SimWatches().size());
 }
 
 // One process stands for the whole PC: every Tool state in it is a session of its own. A flag

@@ -15,6 +15,15 @@
 // the usage read (noCaps), the parent lookup (noParent), the list faults and the node restart
 // (failRestart, needRestart) keep their effect on the pipe clients only.
 //
+// Over the pipe this program also plays the plug-and-play manager for the handles a client watches
+// (its device port's WatchDeviceRemoval registers them here): a device that goes gets
+// DBT_DEVICEREMOVECOMPLETE, and the command "query-remove N [veto]" does what Windows does on a
+// disable, an uninstall or a driver update: DBT_DEVICEQUERYREMOVE to each watch of device N, sent
+// and given kNoticeAnswerMs; a denial, a late answer or "veto" (another program's) fails the
+// removal with DBT_DEVICEQUERYREMOVEFAILED, otherwise the device goes and DBT_DEVICEREMOVECOMPLETE
+// follows. Each record is a DEV_BROADCAST_HANDLE naming the handle and the notification id the
+// registration returned, as Windows names them. Behind the HID stack the system sends its own.
+//
 // --script runs FILE's commands before serving; --control polls FILE every 100 ms and runs each
 // complete line appended to it after start (what it held before is left alone, so a restarted
 // simulator does not replay an old run; a file that appears later is read from its start); --stdin runs
@@ -25,11 +34,15 @@
 // standard output, one line each; "ds3sim ready" is printed once the pipe accepts clients.
 #include <windows.h>
 
+#include <dbt.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <mutex>
+#include <set>
 #include <shellapi.h>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -49,8 +62,14 @@ constexpr DWORD kMaxScriptBytes = 1 << 20;
 constexpr UINT kDevNodesChanged = 0x0007; // DBT_DEVNODES_CHANGED
 constexpr int kNodeReadyMs = 10000;
 
+// Longer than any sound answer; a window that keeps the manager waiting this long has vetoed.
+constexpr DWORD kNoticeAnswerMs = 5000;
+
 std::atomic<int> quitRequested{0};
 std::mutex outputLock;
+int hidMode = 0;
+// Watches already told that their device is gone: each hears it once.
+std::set<uint32_t> toldGone;
 
 void Say(const std::string& text) {
     std::lock_guard<std::mutex> hold(outputLock);
@@ -63,7 +82,112 @@ std::string Narrow(const wchar_t* text) {
     return SimUtf16ToUtf8(reinterpret_cast<const Utf16*>(text), 32768);
 }
 
+const char* NoticeName(UINT event) {
+    switch (event) {
+    case DBT_DEVICEQUERYREMOVE: return "QUERYREMOVE";
+    case DBT_DEVICEQUERYREMOVEFAILED: return "QUERYREMOVEFAILED";
+    case DBT_DEVICEREMOVECOMPLETE: return "REMOVECOMPLETE";
+    default: return "?";
+    }
+}
+
+// One notice to the window that registered `w`, sent from this process as the system's come from
+// its own: user32 copies a WM_DEVICECHANGE record into the receiver by dbch_size (the codes with
+// bit 0x8000 carry one), so the window reads its own copy. 1 when it granted in time.
+int SendHandleNotice(const SimWatch& w, UINT event) {
+    DEV_BROADCAST_HANDLE record = {};
+    record.dbch_size = sizeof record;
+    record.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    record.dbch_handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(w.handle));
+    record.dbch_hdevnotify = reinterpret_cast<HDEVNOTIFY>(static_cast<uintptr_t>(w.notify));
+    DWORD_PTR result = 0;
+    const ULONGLONG start = GetTickCount64();
+    const BOOL answered =
+        SendMessageTimeoutW(reinterpret_cast<HWND>(static_cast<uintptr_t>(w.window)), WM_DEVICECHANGE, event,
+                            reinterpret_cast<LPARAM>(&record), SMTO_NORMAL, kNoticeAnswerMs, &result);
+    const int granted = answered && result != BROADCAST_QUERY_DENY;
+    SimLogNote("NOTICE " + std::string(NoticeName(event)) + " dev=" + std::to_string(w.deviceId) +
+               " notify=" + std::to_string(w.notify) + " answer=" +
+               (!answered ? "none"
+                : granted ? "granted"
+                          : "denied") +
+               " ms=" + std::to_string(GetTickCount64() - start));
+    return granted;
+}
+
+std::vector<SimWatch> WatchesOf(uint32_t dev) {
+    std::vector<SimWatch> found;
+    for (const SimWatch& w : SimWatches())
+        if (w.deviceId == dev)
+            found.push_back(w);
+    return found;
+}
+
+// Only registrations still there hear of the outcome: a window that let its notice go is told nothing.
+void TellStillWatching(const std::vector<SimWatch>& watches, UINT event) {
+    for (const SimWatch& w : watches) {
+        if (!SimWatchAlive(w.notify))
+            continue;
+        SendHandleNotice(w, event);
+        if (event == DBT_DEVICEREMOVECOMPLETE)
+            toldGone.insert(w.notify);
+    }
+}
+
+void QueryRemove(uint32_t dev, int vetoElsewhere) {
+    SimLogNote("QUERYREMOVE dev=" + std::to_string(dev));
+    std::vector<SimWatch> asked;
+    int vetoed = 0;
+    for (const SimWatch& w : WatchesOf(dev)) {
+        asked.push_back(w);
+        if (!SendHandleNotice(w, DBT_DEVICEQUERYREMOVE)) {
+            vetoed = 1;
+            break;
+        }
+    }
+    if (vetoed || vetoElsewhere) {
+        TellStillWatching(asked, DBT_DEVICEQUERYREMOVEFAILED);
+        SimLogNote("QUERYREMOVE dev=" + std::to_string(dev) + " vetoed");
+        return;
+    }
+    SimSetPresent(dev, 0);
+    TellStillWatching(WatchesOf(dev), DBT_DEVICEREMOVECOMPLETE);
+    SimLogNote("QUERYREMOVE dev=" + std::to_string(dev) + " removed");
+}
+
+// A device that went without being asked (pulled out, restarted): its watches hear it once.
+void TellGone() {
+    const std::vector<uint32_t> present = SimPresentDevices();
+    std::vector<SimWatch> gone;
+    for (const SimWatch& w : SimWatches())
+        if (toldGone.count(w.notify) == 0 &&
+            std::find(present.begin(), present.end(), w.deviceId) == present.end())
+            gone.push_back(w);
+    TellStillWatching(gone, DBT_DEVICEREMOVECOMPLETE);
+}
+
+// This program's own commands, which need the system; 0 when `line` is none of them.
+int RunSystemCommand(const std::string& line) {
+    std::istringstream words(line);
+    std::string verb;
+    words >> verb;
+    if (verb != "query-remove")
+        return 0;
+    unsigned long dev = 0;
+    std::string extra;
+    words >> dev >> extra;
+    if (dev == 0 || dev > 0xFFFFFFFFul || (!extra.empty() && extra != "veto"))
+        Say("error: usage: query-remove N [veto] [" + line + "]");
+    else if (hidMode)
+        Say("error: behind the HID stack the system sends the notices [" + line + "]");
+    else
+        QueryRemove(static_cast<uint32_t>(dev), extra == "veto");
+    return 1;
+}
+
 void RunLine(const std::string& line) {
+    if (RunSystemCommand(line))
+        return;
     std::string reply;
     switch (SimRunCommand(line.c_str(), &reply)) {
     case SimCommandResult::Quit: quitRequested = 1; break;
@@ -282,7 +406,7 @@ int main() {
         if (arg == L"--stdin")
             useStdin = 1;
         else if (arg == L"--hid")
-            hid = 1;
+            hid = hidMode = 1;
         else if (arg == L"--script" && hasValue)
             script = argv[++i];
         else if (arg == L"--control" && hasValue)
@@ -372,10 +496,12 @@ int main() {
         if (now != seen) {
             seen = now;
             // Behind the HID stack the system announces the change itself.
-            if (hid)
+            if (hid) {
                 SyncRelayNodes(&nodes);
-            else
+            } else {
+                TellGone();
                 BroadcastDeviceChange();
+            }
         }
         if (tick % kControlTicks == 0)
             PollControlFile(&control);

@@ -182,6 +182,7 @@ void SimSetIdBase(uint32_t base);
 //   OPEN dev=N handle=H | OPEN path=... failed   CLOSE handle=H [dev=N] | CLOSE handle=H unknown
 //   LIST hid|present [failed]   RESTART id=... ok|failed   TRACE text
 //   ADD dev=N kind=... path=... parent=...   REMOVE dev=N   GONE dev=N   BACK dev=N
+//   WATCH handle=H dev=N notify=K   UNWATCH notify=K dev=N | UNWATCH notify=K unknown
 std::vector<std::string> SimLogLines();
 void SimClearLog();
 // A line of the caller's own in the log (a server notes its broadcasts, for instance).
@@ -237,7 +238,23 @@ int SimDeviceUsage(uint32_t id, uint16_t* usagePage, uint16_t* usage);
 // The present devices' ids, in the order they were added.
 std::vector<uint32_t> SimPresentDevices();
 
-// Removal watches the in-process device port holds now (native builds only).
+// ---- removal watches: a window registered for a handle's removal notices ----
+
+// What the system keeps for one registration: the handle and the window it was made for, and the
+// notification id it gave back (the tool's HDEVNOTIFY; ids are never handle or list numbers).
+struct SimWatch {
+    uint32_t notify = 0;
+    uint32_t handle = 0;
+    uint32_t deviceId = 0;
+    uint64_t window = 0;
+};
+// 0 for an unknown handle or no window. Logged "WATCH handle=H dev=N notify=K".
+uint32_t SimWatchDevice(uint32_t handle, uint64_t window);
+// Logged "UNWATCH notify=K dev=N" (or "... unknown"); 0 when there was no such watch.
+int SimUnwatchDevice(uint32_t notify);
+std::vector<SimWatch> SimWatches();
+int SimWatchAlive(uint32_t notify);
+// Removal watches held now.
 uint32_t SimDeviceWatchCount();
 
 // Conversions between the ports' UTF-16 and the simulator's 8-bit text (UTF-8).

@@ -47,6 +47,10 @@ enum class SimPipeOp : uint32_t {
     RelayDescribe = RELAY_OP_DESCRIBE,      // a = device; answer a = usage page, b = usage
     RelayGetFeature = RELAY_OP_GET_FEATURE, // a = device, payload = the buffer; answer payload = read
     RelaySetFeature = RELAY_OP_SET_FEATURE, // a = device, payload = the buffer to write
+    // a = handle, b = low 32 bits of the window, payload = its high 32 bits (4 bytes); answer
+    // a = the notification id the simulator names in its notices for that handle
+    WatchDevice,
+    UnwatchDevice, // a = notification id
 };
 static_assert(kSimPipeMagic == RELAY_FRAME_MAGIC && kSimPipeHeaderSize == RELAY_FRAME_HEADER,
               "the relay speaks the pipe's frame");

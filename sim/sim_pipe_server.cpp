@@ -99,5 +99,14 @@ void ServeSimRequest(const SimPipeMessage& request, SimPipeMessage* answer) {
     case SimPipeOp::GetHidElement:
         answer->code = static_cast<uint32_t>(SimHidListElement(request.a, request.b, &answer->a));
         break;
+    case SimPipeOp::WatchDevice: {
+        if (request.length != 4)
+            break;
+        const uint64_t window = (static_cast<uint64_t>(ReadU32LE(request.payload)) << 32) | request.b;
+        answer->a = SimWatchDevice(request.a, window);
+        answer->code = answer->a != 0;
+        break;
+    }
+    case SimPipeOp::UnwatchDevice: answer->code = static_cast<uint32_t>(SimUnwatchDevice(request.a)); break;
     }
 }

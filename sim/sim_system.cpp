@@ -28,7 +28,8 @@ struct HidListEntry {
 };
 
 struct Simulator {
-    std::vector<SimDevice> devices; // present or not; removed ones are erased
+    std::vector<SimDevice> devices;       // present or not; removed ones are erased
+    std::map<uint32_t, SimWatch> watches; // by notification id
     std::map<uint32_t, Clock::time_point> comebacks;
     std::map<uint32_t, HandleRecord> handles;
     std::map<uint32_t, std::vector<HidListEntry>> hidLists;
@@ -168,6 +169,7 @@ void SimReset() {
     std::lock_guard<std::mutex> hold(SimLock());
     s.devices.clear();
     s.comebacks.clear();
+    s.watches.clear();
     s.handles.clear();
     s.hidLists.clear();
     s.presentLists.clear();
@@ -636,4 +638,50 @@ int SimClosePresentList(uint32_t list) {
     Simulator& s = Sim();
     std::lock_guard<std::mutex> hold(SimLock());
     return CloseListLocked(s, s.presentLists, list);
+}
+
+// ---- removal watches ----
+
+uint32_t SimWatchDevice(uint32_t handle, uint64_t window) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(SimLock());
+    auto h = s.handles.find(handle);
+    if (h == s.handles.end() || window == 0)
+        return 0;
+    SimWatch w;
+    w.notify = NewId(s);
+    w.handle = handle;
+    w.deviceId = h->second.deviceId;
+    w.window = window;
+    s.watches[w.notify] = w;
+    SimLogLocked(SimFormat("WATCH handle=%u dev=%u notify=%u", handle, w.deviceId, w.notify));
+    return w.notify;
+}
+
+int SimUnwatchDevice(uint32_t notify) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(SimLock());
+    auto w = s.watches.find(notify);
+    if (w == s.watches.end()) {
+        SimLogLocked(SimFormat("UNWATCH notify=%u unknown", notify));
+        return 0;
+    }
+    SimLogLocked(SimFormat("UNWATCH notify=%u dev=%u", notify, w->second.deviceId));
+    s.watches.erase(w);
+    return 1;
+}
+
+std::vector<SimWatch> SimWatches() {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(SimLock());
+    std::vector<SimWatch> out;
+    for (const auto& [notify, w] : s.watches)
+        out.push_back(w);
+    return out;
+}
+
+int SimWatchAlive(uint32_t notify) {
+    Simulator& s = Sim();
+    std::lock_guard<std::mutex> hold(SimLock());
+    return s.watches.count(notify) != 0 ? 1 : 0;
 }

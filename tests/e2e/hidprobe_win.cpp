@@ -7,11 +7,21 @@
 //                              contains SUBSTRING: "ok 02 44 53 ..." (256 bytes) or "failed N"
 //   hidprobe hold SUBSTRING MS opens that interface, waits MS milliseconds, then reads through the
 //                              same handle: a device removed meanwhile must fail the read
+//   hidprobe notices SUBSTRING MS [handle]
+//                              opens that interface, registers a hidden window for the handle's
+//                              notices (DBT_DEVTYP_HANDLE) and, unless "handle" is given, for the
+//                              HID interface class, prints "watching", then for MS ms one line per
+//                              WM_DEVICECHANGE: "notice 0x8004 handle size=56 ours=1" (ours: the
+//                              record names this handle and this registration), "notice 0x8004
+//                              interface", "notice 0x0007 none": what the system really sends
 #include <windows.h>
+
+#include <dbt.h>
 
 #include <setupapi.h>
 #include <shellapi.h>
 
+#include <cstddef>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -114,6 +124,77 @@ int Get(const std::wstring& part, DWORD holdMs) {
     return 1;
 }
 
+HANDLE watchedHandle = nullptr;
+HDEVNOTIFY handleWatch = nullptr;
+
+LRESULT CALLBACK NoticeWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != WM_DEVICECHANGE)
+        return DefWindowProcW(window, message, wParam, lParam);
+    const auto* header = reinterpret_cast<const DEV_BROADCAST_HDR*>(lParam);
+    if (header == nullptr) {
+        std::printf("notice 0x%04X none\n", static_cast<unsigned>(wParam));
+    } else if (header->dbch_devicetype == DBT_DEVTYP_HANDLE) {
+        const auto* record = reinterpret_cast<const DEV_BROADCAST_HANDLE*>(lParam);
+        const bool ours = header->dbch_size >= offsetof(DEV_BROADCAST_HANDLE, dbch_eventguid) &&
+                          record->dbch_handle == watchedHandle && record->dbch_hdevnotify == handleWatch;
+        std::printf("notice 0x%04X handle size=%lu ours=%d\n", static_cast<unsigned>(wParam),
+                    static_cast<unsigned long>(header->dbch_size), ours ? 1 : 0);
+    } else if (header->dbch_devicetype == DBT_DEVTYP_DEVICEINTERFACE) {
+        std::printf("notice 0x%04X interface\n", static_cast<unsigned>(wParam));
+    } else {
+        std::printf("notice 0x%04X type=%lu\n", static_cast<unsigned>(wParam),
+                    static_cast<unsigned long>(header->dbch_devicetype));
+    }
+    std::fflush(stdout);
+    return TRUE;
+}
+
+int Notices(const std::wstring& part, DWORD forMs, bool handleOnly) {
+    std::wstring found;
+    for (const std::wstring& path : HidPaths())
+        if (found.empty() && path.find(part) != std::wstring::npos)
+            found = path;
+    if (found.empty() || (watchedHandle = Open(found)) == INVALID_HANDLE_VALUE) {
+        std::printf("failed no-such-device\n");
+        return 1;
+    }
+    WNDCLASSW wc = {};
+    wc.lpfnWndProc = NoticeWindowProc;
+    wc.hInstance = GetModuleHandleW(nullptr);
+    wc.lpszClassName = L"hidprobe-notices";
+    RegisterClassW(&wc);
+    // Top-level, not message-only: broadcasts reach only top-level windows.
+    HWND window = CreateWindowW(wc.lpszClassName, L"hidprobe", WS_POPUP, 0, 0, 1, 1, nullptr, nullptr,
+                                wc.hInstance, nullptr);
+    DEV_BROADCAST_HANDLE filter = {};
+    filter.dbch_size = sizeof filter;
+    filter.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    filter.dbch_handle = watchedHandle;
+    handleWatch = RegisterDeviceNotificationW(window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE);
+    DEV_BROADCAST_DEVICEINTERFACE_W interfaces = {};
+    interfaces.dbcc_size = sizeof interfaces;
+    interfaces.dbcc_devicetype = DBT_DEVTYP_DEVICEINTERFACE;
+    HidD_GetHidGuid(&interfaces.dbcc_classguid);
+    HDEVNOTIFY interfaceWatch =
+        handleOnly ? nullptr : RegisterDeviceNotificationW(window, &interfaces, DEVICE_NOTIFY_WINDOW_HANDLE);
+    std::printf("watching handle=%d interface=%d\n", handleWatch != nullptr, interfaceWatch != nullptr);
+    std::fflush(stdout);
+    const ULONGLONG end = GetTickCount64() + forMs;
+    for (ULONGLONG now; (now = GetTickCount64()) < end;) {
+        MsgWaitForMultipleObjects(0, nullptr, FALSE, static_cast<DWORD>(end - now), QS_ALLINPUT);
+        MSG message;
+        while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageW(&message);
+    }
+    if (interfaceWatch != nullptr)
+        UnregisterDeviceNotification(interfaceWatch);
+    if (handleWatch != nullptr)
+        UnregisterDeviceNotification(handleWatch);
+    CloseHandle(watchedHandle);
+    DestroyWindow(window);
+    return 0;
+}
+
 } // namespace
 
 int wmain() {
@@ -129,8 +210,12 @@ int wmain() {
         rc = Get(argv[2], 0);
     else if (verb == L"hold" && argc > 3)
         rc = Get(argv[2], static_cast<DWORD>(wcstoul(argv[3], nullptr, 10)));
+    else if (verb == L"notices" && argc > 3)
+        rc = Notices(argv[2], static_cast<DWORD>(wcstoul(argv[3], nullptr, 10)),
+                     argc > 4 && std::wstring(argv[4]) == L"handle");
     else
-        std::printf("usage: hidprobe list | get SUBSTRING | hold SUBSTRING MS\n");
+        std::printf(
+            "usage: hidprobe list | get SUBSTRING | hold SUBSTRING MS | notices SUBSTRING MS [handle]\n");
     LocalFree(argv);
     std::fflush(stdout);
     return rc;

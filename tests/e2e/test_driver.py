@@ -3,7 +3,10 @@ the simulator's own device table sees every open, close and list and can restart
 The successful driver reset (Wine can neither name a device's parent nor restart a node), a reset
 that waits for the system's restart, the devices closed before the answer to a suspend and opened
 again at resume, and one rediscovery for a burst of notices. Everything else the driver link does
-runs on the product, behind the system's HID stack (test_hid.py)."""
+runs on the product, behind the system's HID stack (test_hid.py). Also the removal notices of a
+watched handle: Wine 8 never sends a DEV_BROADCAST_HANDLE (a handle registration gets every
+interface arrival and removal instead), so ds3sim plays the plug-and-play manager for the handles
+the simulated build registers with it, and sends what Windows sends."""
 import os
 import re
 import sys
@@ -19,6 +22,87 @@ class SimulatedBuildTests(DriverCase):
     def menu_walk(self, *keys):
         self.open_menu()
         self.desk.key(*keys)
+
+    def menu_opens_within(self, seconds):
+        self.desk.click_tray_icon()
+        wait_for(lambda: self.wine.find(cls="#32768"), seconds, step=0.05, what=f"the menu within {seconds} s")
+        self.desk.key("Escape")
+        wait_for(lambda: not self.wine.find(cls="#32768"), 5, what="the menu closed")
+        # Away from the icon: its tooltip would swallow the next click.
+        self.desk.xdo("mousemove", 600, 500)
+
+    def watch_of(self, dev):
+        """(handle, notification id) of the tool's newest removal watch on device `dev`."""
+        lines = wait_for(lambda: self.log_lines(rf"^WATCH handle=\d+ dev={dev} notify=\d+$"), 10,
+                         what=f"the watch on device {dev}")
+        return re.match(r"^WATCH handle=(\d+) dev=\d+ notify=(\d+)$", lines[-1]).groups()
+
+    def query_remove(self, command):
+        mark = self.mark()
+        self.control_command(command)
+        dev = command.split()[1]
+        wait_for(lambda: self.lines_since(mark, rf"^QUERYREMOVE dev={dev} (removed|vetoed)$"), 30,
+                 what="the removal's outcome")
+        return mark
+
+    # ---- removal notices for a watched handle, as Windows sends them
+
+    def test_a_granted_removal_finds_the_handle_closed_and_the_notice_kept_for_the_outcome(self):
+        self.start_driver()
+        self.start()
+        handle, notify = self.watch_of(1)
+        mark = self.query_remove("query-remove 1")
+        lines = self.lines_since(mark)
+        asked = [i for i, l in enumerate(lines)
+                 if l.startswith(f"NOTICE QUERYREMOVE dev=1 notify={notify} answer=granted ")]
+        self.assertEqual(len(asked), 1, lines)
+        granted = asked[0]
+        self.assertIn(f"CLOSE handle={handle} dev=1", lines[:granted], "the handle was closed before the answer")
+        # Still registered when the removal was done, so the outcome reached the tool; let go after it.
+        done = [i for i, l in enumerate(lines) if l.startswith(f"NOTICE REMOVECOMPLETE dev=1 notify={notify} ")]
+        self.assertEqual(len(done), 1, lines)
+        unwatch = [i for i, l in enumerate(lines) if l == f"UNWATCH notify={notify} dev=1"]
+        self.assertEqual(len(unwatch), 1, lines)
+        self.assertGreater(unwatch[0], granted)
+        self.assertIn("QUERYREMOVE dev=1 removed", lines)
+        self.assertFalse([l for l in lines if l.startswith(f"UNWATCH notify={notify} unknown")])
+
+    def test_a_vetoed_removal_finds_the_controller_again_by_itself(self):
+        self.start_driver()
+        self.start()
+        handle, notify = self.watch_of(1)
+        # Another program vetoes after the tool has granted and let go: the device stays, and
+        # nothing but the failed query says so.
+        mark = self.query_remove("query-remove 1 veto")
+        lines = self.lines_since(mark)
+        self.assertTrue([l for l in lines if l.startswith(f"NOTICE QUERYREMOVE dev=1 notify={notify} answer=granted")],
+                        lines)
+        self.assertIn(f"CLOSE handle={handle} dev=1", lines)
+        self.assertTrue([l for l in lines if l.startswith(f"NOTICE QUERYREMOVEFAILED dev=1 notify={notify} ")],
+                        "the failed query reaches the tool: its notice was kept")
+        after = self.lines_since(mark)
+        end = after.index("QUERYREMOVE dev=1 vetoed")
+        wait_for(lambda: [l for l in self.lines_since(mark + end) if re.match(r"^GET dev=1 ok tag=DS3U", l)], 10,
+                 what="the controller polled again")
+        self.assertTrue(self.lines_since(mark + end, r"^OPEN dev=1 "), "opened again")
+        self.assertTrue(self.lines_since(mark + end, r"^WATCH handle=\d+ dev=1 "), "and watched again")
+        self.assertFalse(self.lines_since(mark, r"^(BROADCAST|GONE)"), "no device event announced it")
+
+    def test_a_query_remove_is_answered_while_the_device_is_stuck(self):
+        self.start_driver()
+        self.start()
+        handle, notify = self.watch_of(1)
+        self.control_command("fault 1 slow 10000")
+        time.sleep(1.5)  # a poll of the device is now inside its 10 s
+        mark = self.query_remove("query-remove 1")
+        asked = self.lines_since(mark, r"^NOTICE QUERYREMOVE dev=1 ")
+        self.assertEqual(len(asked), 1)
+        self.assertIn(" answer=granted ", asked[0], "answered in time, so the removal is not vetoed")
+        self.assertTrue(self.lines_since(mark, r"^QUERYREMOVE dev=1 removed$"))
+        self.menu_opens_within(2)
+        # The device goes from the tool as soon as the request that held it returns.
+        wait_for(lambda: self.lines_since(mark, rf"^CLOSE handle={handle} dev=1$"), 20, what="the handle closed")
+        wait_for(lambda: self.lines_since(mark, rf"^UNWATCH notify={notify} dev=1$"), 5, what="the notice let go")
 
     def test_driver_reset_restarts_the_device_and_it_is_found_again(self):
         self.start_driver()

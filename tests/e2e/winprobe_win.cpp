@@ -79,7 +79,8 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 int Usage() {
     Print(L"usage: winprobe windows | foreground | text HWND ID | check HWND ID | visible HWND ID |"
           L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
-          L" send HWND MSG WPARAM LPARAM | combo HWND ID | select HWND ID INDEX | progress HWND ID |"
+          L" send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | select HWND ID INDEX | progress HWND "
+          L"ID |"
           L" move HWND X Y");
     return 2;
 }
@@ -124,9 +125,13 @@ int wmain(int argc, wchar_t** argv) {
                     return 1;
             return 0;
         }
+        // As the system sends its notices: an answer that does not come in time fails the send.
+        const DWORD timeout = argc >= 7 ? static_cast<DWORD>(wcstoul(argv[6], nullptr, 0)) : 15000;
         DWORD_PTR result = 0;
-        if (!SendMessageTimeoutW(window, msg, wp, lp, SMTO_ABORTIFHUNG, 15000, &result))
+        if (!SendMessageTimeoutW(window, msg, wp, lp, SMTO_ABORTIFHUNG, timeout, &result)) {
+            Print(L"no answer");
             return 1;
+        }
         Print(std::to_wstring(static_cast<unsigned long long>(result)));
         return 0;
     }

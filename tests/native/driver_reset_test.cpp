@@ -178,8 +178,8 @@ namespace {
 
 using RemovalNotices = SimulatedDriver;
 
-// Every open slot is watched for the platform's removal notice; a notice lets go of exactly that
-// device, and every way of closing a slot releases its watch.
+// Every open slot is watched for the platform's removal notices, matched by the notification
+// handle the platform gave back; a notice touches only its own device.
 TEST_F(RemovalNotices, ANoticeClosesOnlyItsDeviceAndEveryCloseReleasesTheWatch) {
     const uint32_t before = SimDeviceWatchCount();
     SimAddDevice(SimKind::DriverUsb);
@@ -194,20 +194,25 @@ TEST_F(RemovalNotices, ANoticeClosesOnlyItsDeviceAndEveryCloseReleasesTheWatch) 
     EXPECT_EQ(SimDeviceWatchCount(), before + 2);
     DeviceHandle usb = state->usbDevices[0].handle;
     DeviceHandle bth = state->bthDevices[0].handle;
+    void* usbWatch = state->usbDevices[0].removalWatch.load();
+    void* bthWatch = state->bthDevices[0].removalWatch.load();
     ASSERT_TRUE(IsOpenDeviceHandle(usb));
+    ASSERT_NE(usbWatch, nullptr);
 
-    EXPECT_EQ(CloseRemovedDevice(state.get(), usb), 1);
+    // Pulled out without a query: handle and watch go together.
+    EXPECT_EQ(TakeRemovalNotice(state.get(), RemovalNotice::RemoveComplete, usbWatch, 0), 1);
     EXPECT_EQ(state->usbDevices[0].handle, nullptr);
-    EXPECT_EQ(state->usbDevices[0].removalWatch, nullptr);
+    EXPECT_EQ(state->usbDevices[0].removalWatch.load(), nullptr);
     EXPECT_EQ(state->usbDeviceCount.load(), 0u);
     EXPECT_EQ(state->bthDevices[0].handle, bth);
     EXPECT_EQ(state->bthDeviceCount.load(), 1u);
     EXPECT_EQ(SimDeviceWatchCount(), before + 1);
     EXPECT_EQ(SimOpenHandleCount(), 1u) << "the USB handle really closed";
-    // A stale or foreign handle changes nothing.
-    EXPECT_EQ(CloseRemovedDevice(state.get(), usb), 0);
-    EXPECT_EQ(CloseRemovedDevice(state.get(), nullptr), 0);
-    EXPECT_EQ(CloseRemovedDevice(nullptr, bth), 0);
+    // A stale or foreign watch changes nothing; neither do the device handle values.
+    EXPECT_EQ(TakeRemovalNotice(state.get(), RemovalNotice::RemoveComplete, usbWatch, 0), 0);
+    EXPECT_EQ(TakeRemovalNotice(state.get(), RemovalNotice::QueryRemove, bth, 0), 0);
+    EXPECT_EQ(TakeRemovalNotice(state.get(), RemovalNotice::QueryRemove, nullptr, 0), 0);
+    EXPECT_EQ(TakeRemovalNotice(nullptr, RemovalNotice::QueryRemove, bthWatch, 0), 0);
     EXPECT_EQ(state->bthDevices[0].handle, bth);
 
     // Back after the update; a driver reset and a close release their watches too.

@@ -564,6 +564,20 @@ TEST_F(SimDriverTest, PipeServerDrivesTheSameDevices) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(answer.payload + 1), 4), "DS3B");
     EXPECT_EQ(ReadU32LE(answer.payload + 50), 0x10000u);
 
+    // A removal watch keeps the whole 64-bit window its notices go to.
+    const uint8_t high[4] = {0x01, 0x00, 0x00, 0x80};
+    SimPipeMessage watch = call(SimPipeOp::WatchDevice, handle.a, 0x00020044, high, 4);
+    ASSERT_EQ(watch.code, 1u);
+    ASSERT_EQ(SimWatches().size(), 1u);
+    EXPECT_EQ(SimWatches()[0].window, 0x8000000100020044ull);
+    EXPECT_EQ(SimWatches()[0].handle, handle.a);
+    EXPECT_NE(watch.a, handle.a);
+    EXPECT_EQ(call(SimPipeOp::WatchDevice, handle.a, 0x44, high, 3).code, 0u) << "a cut window is refused";
+    EXPECT_EQ(call(SimPipeOp::WatchDevice, handle.a + 1000, 0x44, high, 4).code, 0u) << "no such handle";
+    EXPECT_EQ(call(SimPipeOp::UnwatchDevice, watch.a, 0, nullptr, 0).code, 1u);
+    EXPECT_EQ(call(SimPipeOp::UnwatchDevice, watch.a, 0, nullptr, 0).code, 0u);
+    EXPECT_TRUE(SimWatches().empty());
+
     EXPECT_EQ(call(SimPipeOp::CloseDevice, handle.a, 0, nullptr, 0).code, 1u);
     EXPECT_EQ(call(SimPipeOp::CloseHidList, list.a, 0, nullptr, 0).code, 1u);
     EXPECT_EQ(call(static_cast<SimPipeOp>(99), 0, 0, nullptr, 0).code, 0u);

@@ -3,12 +3,15 @@
 // platform's device notices.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <string>
 #include <thread>
 
 #include "app/shell_win.h"
 
 #include <dbt.h>
+#include "driver/device_port.h"
+#include "monitor/monitor.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
@@ -99,6 +102,21 @@ void DestroyToolWindow(HWND window) {
     }
 }
 
+// The record Windows sends to a window that registered `device` with RegisterDeviceNotificationW:
+// the device handle and the notification handle the registration returned, no custom event.
+DEV_BROADCAST_HANDLE HandleNotice(HANDLE device, void* watch) {
+    DEV_BROADCAST_HANDLE notice = {};
+    notice.dbch_size = sizeof notice;
+    notice.dbch_devicetype = DBT_DEVTYP_HANDLE;
+    notice.dbch_handle = device;
+    notice.dbch_hdevnotify = static_cast<HDEVNOTIFY>(watch);
+    return notice;
+}
+
+LRESULT SendNotice(HWND window, WPARAM event, const void* record) {
+    return SendMessageW(window, WM_DEVICECHANGE, event, reinterpret_cast<LPARAM>(record));
+}
+
 TEST(MainWindow, QueryRemoveOfAnOpenDeviceLetsGoOfItsHandle) {
     static ToolState state;
     InitializeToolStateDefaults(&state);
@@ -108,45 +126,72 @@ TEST(MainWindow, QueryRemoveOfAnOpenDeviceLetsGoOfItsHandle) {
     wchar_t file[MAX_PATH];
     ASSERT_NE(GetTempPathW(MAX_PATH, folder), 0u);
     ASSERT_NE(GetTempFileNameW(folder, L"pdw", 0, file), 0u);
-    // A real handle stands for the device's: the slot must close it when the notice names it.
-    HANDLE device = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    // Real handles stand for the devices', each watched through the real registration call.
+    auto open = [&file] {
+        return CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    HANDLE device = open();
+    HANDLE other = open();
     ASSERT_NE(device, INVALID_HANDLE_VALUE);
-    HANDLE other = CreateFileW(file, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                               nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    state.bthDevices[0].handle = device;
+    void* watch = WatchDeviceRemoval(window, device);
+    void* otherWatch = WatchDeviceRemoval(window, other);
+    ASSERT_NE(watch, nullptr);
+    ASSERT_NE(otherWatch, nullptr);
+    DeviceSlot& slot = state.bthDevices[0];
+    slot.handle = device;
+    slot.removalWatch = watch;
+    slot.recordOpen = 1;
     state.bthDeviceCount = 1;
 
-    DEV_BROADCAST_HANDLE notice = {};
-    notice.dbch_size = sizeof notice;
-    notice.dbch_devicetype = DBT_DEVTYP_HANDLE;
-    notice.dbch_handle = other; // not the slot's: nothing happens
-    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&notice)),
-              TRUE);
-    EXPECT_EQ(state.bthDevices[0].handle, device);
+    // Another registration's notice, even one naming this very handle, is not this slot's.
+    DEV_BROADCAST_HANDLE notice = HandleNotice(device, otherWatch);
+    EXPECT_EQ(SendNotice(window, DBT_DEVICEQUERYREMOVE, &notice), TRUE);
+    EXPECT_EQ(slot.handle, device);
     EXPECT_EQ(state.bthDeviceCount.load(), 1u);
-
-    notice.dbch_handle = device;
-    EXPECT_EQ(SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&notice)),
-              TRUE)
-        << "the removal is granted";
-    EXPECT_EQ(state.bthDevices[0].handle, nullptr);
-    EXPECT_EQ(state.bthDeviceCount.load(), 0u);
-    DWORD flags = 0;
-    EXPECT_FALSE(GetHandleInformation(device, &flags)) << "the handle is really closed";
-    EXPECT_TRUE(GetHandleInformation(other, &flags));
-
+    // Nor is a record cut before the notification handle.
+    notice = HandleNotice(device, watch);
+    notice.dbch_size = offsetof(DEV_BROADCAST_HANDLE, dbch_hdevnotify);
+    EXPECT_EQ(SendNotice(window, DBT_DEVICEQUERYREMOVE, &notice), TRUE);
+    EXPECT_EQ(slot.handle, device);
     // A notice of another kind of device carries no handle and closes nothing.
     DEV_BROADCAST_HDR volume = {};
     volume.dbch_size = sizeof volume;
     volume.dbch_devicetype = DBT_DEVTYP_VOLUME;
-    state.bthDevices[0].handle = other;
+    SendNotice(window, DBT_DEVICEQUERYREMOVE, &volume);
+    EXPECT_EQ(slot.handle, device);
+
+    notice = HandleNotice(device, watch);
+    EXPECT_EQ(SendNotice(window, DBT_DEVICEQUERYREMOVE, &notice), TRUE) << "the removal is granted";
+    EXPECT_EQ(slot.handle, nullptr);
+    EXPECT_EQ(state.bthDeviceCount.load(), 0u);
+    DWORD flags = 0;
+    EXPECT_FALSE(GetHandleInformation(device, &flags)) << "the handle is really closed";
+    EXPECT_TRUE(GetHandleInformation(other, &flags));
+    EXPECT_EQ(slot.pendingWatch.load(), watch) << "registered until the outcome";
+
+    // Vetoed elsewhere: the same record, handle value and all, now says the device stays.
+    EXPECT_EQ(SendNotice(window, DBT_DEVICEQUERYREMOVEFAILED, &notice), TRUE);
+    EXPECT_EQ(slot.pendingWatch.load(), nullptr);
+    EXPECT_NE(state.deviceWork.load() & kDeviceWorkDiscover, 0u) << "the device is opened again";
+
+    // Granted and done: the outcome releases the notice.
+    state.deviceWork = 0;
+    HANDLE again = open();
+    ASSERT_NE(again, INVALID_HANDLE_VALUE);
+    void* againWatch = WatchDeviceRemoval(window, again);
+    slot.handle = again;
+    slot.removalWatch = againWatch;
     state.bthDeviceCount = 1;
-    SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEQUERYREMOVE, reinterpret_cast<LPARAM>(&volume));
-    EXPECT_EQ(state.bthDevices[0].handle, other);
-    state.bthDevices[0].handle = nullptr;
-    state.bthDeviceCount = 0;
+    notice = HandleNotice(again, againWatch);
+    EXPECT_EQ(SendNotice(window, DBT_DEVICEQUERYREMOVE, &notice), TRUE);
+    EXPECT_EQ(slot.handle, nullptr);
+    EXPECT_EQ(SendNotice(window, DBT_DEVICEREMOVECOMPLETE, &notice), TRUE);
+    EXPECT_EQ(slot.pendingWatch.load(), nullptr);
+    EXPECT_EQ(state.deviceWork.load(), 0u) << "a removed device is not looked for";
+
+    UnwatchDeviceRemoval(otherWatch);
     CloseHandle(other);
     DeleteFileW(file);
     DestroyToolWindow(window);
