@@ -271,6 +271,15 @@ class ToolTestCase(unittest.TestCase):
         self.desk.click_tray_icon()
         return wait_for(lambda: self.wine.find(cls="#32768"), 10, what="the tray menu")
 
+    def menu_opens_within(self, seconds):
+        """Opens the menu, which must come within `seconds` of the click, and closes it again."""
+        self.desk.click_tray_icon()
+        wait_for(lambda: self.wine.find(cls="#32768"), seconds, step=0.05, what=f"the menu within {seconds} s")
+        self.desk.key("Escape")
+        wait_for(lambda: not self.wine.find(cls="#32768"), 5, what="the menu closed")
+        # Away from the icon: its tooltip would swallow the next click.
+        self.desk.xdo("mousemove", 600, 500)
+
     def choose_from_bottom(self, steps):
         """Opens the menu and picks the item `steps` places from its bottom (1 = Exit)."""
         self.open_menu()

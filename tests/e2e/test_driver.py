@@ -23,14 +23,6 @@ class SimulatedBuildTests(DriverCase):
         self.open_menu()
         self.desk.key(*keys)
 
-    def menu_opens_within(self, seconds):
-        self.desk.click_tray_icon()
-        wait_for(lambda: self.wine.find(cls="#32768"), seconds, step=0.05, what=f"the menu within {seconds} s")
-        self.desk.key("Escape")
-        wait_for(lambda: not self.wine.find(cls="#32768"), 5, what="the menu closed")
-        # Away from the icon: its tooltip would swallow the next click.
-        self.desk.xdo("mousemove", 600, 500)
-
     def watch_of(self, dev):
         """(handle, notification id) of the tool's newest removal watch on device `dev`."""
         lines = wait_for(lambda: self.log_lines(rf"^WATCH handle=\d+ dev={dev} notify=\d+$"), 10,

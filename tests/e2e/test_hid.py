@@ -452,14 +452,6 @@ class ProductBehindTheHidStack(DriverCase):
 
     # ---- a driver that holds every request
 
-    def menu_opens_within(self, seconds):
-        self.desk.click_tray_icon()
-        wait_for(lambda: self.wine.find(cls="#32768"), seconds, step=0.05, what=f"the menu within {seconds} s")
-        self.desk.key("Escape")
-        wait_for(lambda: self.popups_open() == 0, 5, what="the menu closed")
-        # Away from the icon: its tooltip would swallow the next click.
-        self.desk.xdo("mousemove", 600, 500)
-
     def test_no_window_message_waits_for_a_stuck_device(self):
         # Away from the tray window at the top left, which the menu is opened from.
         self.wine.reg_add("USBInformationPosX", "REG_BINARY", struct.pack("<H", 300).hex())
