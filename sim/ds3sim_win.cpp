@@ -158,11 +158,18 @@ void QueryRemove(uint32_t dev, int vetoElsewhere) {
 // A device that went without being asked (pulled out, restarted): its watches hear it once.
 void TellGone() {
     const std::vector<uint32_t> present = SimPresentDevices();
+    const std::vector<SimWatch> watches = SimWatches();
+    std::set<uint32_t> live;
     std::vector<SimWatch> gone;
-    for (const SimWatch& w : SimWatches())
+    for (const SimWatch& w : watches) {
+        live.insert(w.notify);
         if (toldGone.count(w.notify) == 0 &&
             std::find(present.begin(), present.end(), w.deviceId) == present.end())
             gone.push_back(w);
+    }
+    // A registration let go is never named again: the set holds only live ones.
+    for (auto it = toldGone.begin(); it != toldGone.end();)
+        it = live.count(*it) != 0 ? std::next(it) : toldGone.erase(it);
     TellStillWatching(gone, DBT_DEVICEREMOVECOMPLETE);
 }
 
