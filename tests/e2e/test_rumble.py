@@ -296,8 +296,6 @@ class RumbleTests(RumbleCase):
         hwnd = self.dialog("Rumble Setting - FFSim")
         self.close_dialog(hwnd, 1, "Rumble Setting - FFSim")
         start = time.time()
-        for _ in range(6):
-            print("DEBUG", round(time.time() - start, 2), [(w["title"], w["visible"]) for w in self.wine.windows() if w["class"] == "#32770"])
         wait_for(lambda: self.ff_lines(r"^LOST slot=0$"), 150, step=1.0, what="the slot to be reaped")
         self.assertGreater(time.time() - start, 50, "not before a period of 600 polls")
         time.sleep(0.5)
@@ -307,7 +305,10 @@ class RumbleTests(RumbleCase):
         claims = "\n".join(f"claim Pad{i} 1 0 0 {i}" for i in range(33))
         self.start_all(claim=claims)
         wait_for(lambda: len(self.ff_lines(r"^CLAIM slot=")) == 32, 20, what="32 claims")
+        # The refusal is written after the 32nd claim; wait for it rather than race it.
+        wait_for(lambda: self.ff_lines(r"^error: claim"), 20, what="the refused claim")
         self.assertEqual(self.ff_lines(r"^error: claim"), ["error: claim refused: all 32 rumble slots are in use"])
+        self.assertEqual(len(self.ff_lines(r"^CLAIM slot=")), 32, "no slot beyond the 32nd")
         # A request first, so that the bytes after the name field are not zero.
         self.command(CMD_SETTING)
         hwnd = self.dialog("Rumble Setting - Pad0")
