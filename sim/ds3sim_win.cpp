@@ -30,7 +30,7 @@
 // commands as they arrive on standard input. Without --script and
 // --stdin it starts with one USB and one Bluetooth device. The log file is also taken from the
 // environment variable PADWARDEN_SIM_LOG; the pipe name from PADWARDEN_DS3SIM_PIPE (the same
-// variable the client reads). Commands are those of sim_script.cpp. Replies and errors go to
+// variable the client reads). --help lists the options and the commands. Replies and errors go to
 // standard output, one line each; "ds3sim ready" is printed once the pipe accepts clients.
 #include <windows.h>
 
@@ -316,10 +316,32 @@ std::wstring Environment(const wchar_t* name) {
     return n > 0 && n < 1024 ? std::wstring(value, n) : std::wstring();
 }
 
+const char kUsage[] =
+    "usage: ds3sim [--hid] [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME] "
+    "[--restart-delay MS] [--help]";
+
 int Usage() {
-    Say("usage: ds3sim [--hid] [--script FILE] [--control FILE] [--stdin] [--log FILE] [--pipe NAME] "
-        "[--restart-delay MS]");
+    Say(kUsage);
     return 2;
+}
+
+int Help() {
+    std::string text =
+        std::string(kUsage) +
+        "\n"
+        "  --hid            each device behind the system's HID stack (the relay minidriver)\n"
+        "  --script FILE    run FILE's commands before serving\n"
+        "  --control FILE   run each line appended to FILE after start\n"
+        "  --stdin          run commands as they arrive on standard input\n"
+        "  --log FILE       the request log (also PADWARDEN_SIM_LOG)\n"
+        "  --pipe NAME      the pipe served (also PADWARDEN_DS3SIM_PIPE)\n"
+        "  --restart-delay MS  how long a device restart takes\n"
+        "Without --script and --stdin it starts with one USB and one Bluetooth device.\n" +
+        SimScriptHelp() +
+        "  query-remove N [veto]   ask the watches of device N whether it may go (pipe clients)\n";
+    std::fputs(text.c_str(), stdout);
+    std::fflush(stdout);
+    return 0;
 }
 
 std::wstring BesideThisProgram(const wchar_t* file) {
@@ -422,6 +444,8 @@ int main() {
             log = argv[++i];
         else if (arg == L"--pipe" && hasValue)
             pipeName = argv[++i];
+        else if (arg == L"--help" || arg == L"-h" || arg == L"/?")
+            return Help();
         else if (arg == L"--restart-delay" && hasValue)
             restartDelay = static_cast<uint32_t>(wcstoul(argv[++i], nullptr, 10));
         else

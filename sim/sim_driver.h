@@ -202,6 +202,8 @@ enum class SimCommandResult { Failed, Done, Quit };
 // One script line (see sim_script.cpp for the command set; '#' starts a comment). `reply` gets a
 // short text for the operator: the new device id for "add", the reason of a failure.
 SimCommandResult SimRunCommand(const char* line, std::string* reply);
+// The command set, as printed by `ds3sim.exe --help`.
+const char* SimScriptHelp();
 
 // The driver's checksum over request bytes 1..108 (bytes 13..16 taken as they are).
 uint32_t SimChecksum(const uint8_t* request);

@@ -1,21 +1,6 @@
-// The simulator's script language, one command per line:
-//   add usb|bth|foreign-joystick|non-joystick      reply: the new device id
-//   remove N | unplug N | plug N | restart N
-//   restart-delay MS
-//   set N status V | mode V | error V | battery V | version MAJ MIN TYPE BUILD | tag XXXX
-//         | hci VER REV | lmp VER SUB | manufacturer V | adapter AA:BB:CC:DD:EE:FF | remote ...
-//         | power MAX CUR | link-quality V | sensitivity V | motor V | speed-selector V
-//         | autofire MASK | setting-tag V | usage PAGE USAGE | path TEXT | parent TEXT
-//         | debug 0|1 | raw OFFSET BYTE... | raw-drift 0|1 | link connected|disconnected
-//         | info-flag V | info-frequency V | info-time 0..3 V | info-drift 0|1
-//         | btsp-commands OFFSET BYTE... | btsp-features OFFSET BYTE...
-//         | answer info|btsp|draw WITH     (WITH: info|btsp|draw|none, the record sent back)
-//   fault N refuse-read | fail-write | fail-settings | slow MS | stuck-debug | fail-restart
-//         | needs-restart | no-parent | no-caps | none   (faults add up; none clears them all)
-//   list-fault hid|present|none
-//   element-order same|reversed
-//   log FILE | log off | clear-log | note TEXT | show N | sleep MS | quit
-// Numbers are decimal or 0x-hex. A line whose first non-blank character is '#' is a comment.
+// The simulator's script language: the command set is SimScriptHelp's text, which
+// `ds3sim.exe --help` prints. Numbers are decimal or 0x-hex; a line whose first non-blank character
+// is '#' is a comment.
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -530,4 +515,25 @@ SimCommandResult SimRunCommand(const char* text, std::string* reply) {
         return SimGetDevice(id, &d) ? Done(reply, Describe(d)) : Fail(reply, "no device " + line.words[1]);
     }
     return Fail(reply, "unknown command: " + verb);
+}
+
+const char* SimScriptHelp() {
+    return "commands, one a line ('|' parts commands, '/' parts the values an argument takes; N is a "
+           "device\nnumber; numbers are decimal or 0x-hex; '#' starts a comment):\n"
+           "  add usb/bth/foreign-joystick/non-joystick      reply: the new device's number\n"
+           "  remove N | unplug N | plug N | restart N\n"
+           "  restart-delay MS\n"
+           "  set N status V | mode V | error V | battery V | version MAJ MIN TYPE BUILD | tag XXXX\n"
+           "        | hci VER REV | lmp VER SUB | manufacturer V | adapter AA:BB:CC:DD:EE:FF | remote ...\n"
+           "        | power MAX CUR | link-quality V | sensitivity V | motor V | speed-selector V\n"
+           "        | autofire MASK | setting-tag V | usage PAGE USAGE | path TEXT | parent TEXT\n"
+           "        | debug 0/1 | raw OFFSET BYTE... | raw-drift 0/1 | link connected/disconnected\n"
+           "        | info-flag V | info-frequency V | info-time 0..3 V | info-drift 0/1\n"
+           "        | btsp-commands OFFSET BYTE... | btsp-features OFFSET BYTE...\n"
+           "        | answer info/btsp/draw WITH     (WITH: info/btsp/draw/none, the record sent back)\n"
+           "  fault N refuse-read | fail-write | fail-settings | slow MS | stuck-debug | fail-restart\n"
+           "        | needs-restart | no-parent | no-caps | none   (faults add up; none clears them all)\n"
+           "  list-fault hid/present/none\n"
+           "  element-order same/reversed\n"
+           "  log FILE | log off | clear-log | note TEXT | show N | sleep MS | quit\n";
 }

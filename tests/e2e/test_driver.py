@@ -37,6 +37,20 @@ class SimulatedBuildTests(DriverCase):
                  what="the removal's outcome")
         return mark
 
+    def test_help_lists_the_options_and_the_commands(self):
+        """What a newcomer reads first: the demo's and the simulator's options, and the commands the
+        control file takes."""
+        root = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+        demo = self.wine.run([os.path.join(root, "scripts", "demo"), "--help"], timeout=30)
+        self.assertEqual(demo.returncode, 0, demo.stderr)
+        for option in ("--seconds", "--debug", "--lang", "--pipe", "--vnc"):
+            self.assertIn(option.encode(), demo.stdout)
+        sim = self.wine.run(["wine", os.path.join(harness.BUILD, "ds3sim.exe"), "--help"], timeout=60)
+        self.assertEqual(sim.returncode, 0, sim.stderr)
+        text = sim.stdout.decode("utf-8", "replace")
+        for word in ("--hid", "--control", "unplug N", "set N status V", "battery V", "fault N", "query-remove N"):
+            self.assertIn(word, text)
+
     # ---- removal notices for a watched handle, as Windows sends them
 
     def test_a_granted_removal_finds_the_handle_closed_and_the_notice_kept_for_the_outcome(self):
