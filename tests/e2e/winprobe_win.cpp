@@ -77,7 +77,8 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 }
 
 int Usage() {
-    Print(L"usage: winprobe windows | foreground | focus HWND | text HWND ID | check HWND ID | visible HWND "
+    Print(L"usage: winprobe windows | foreground | workarea | focus HWND | text HWND ID | check HWND ID | "
+          L"visible HWND "
           L"ID |"
           L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
           L" send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | select HWND ID INDEX | progress HWND "
@@ -114,6 +115,18 @@ int wmain(int argc, wchar_t** argv) {
         wchar_t line[64];
         swprintf(line, 64, L"%d 0x%llx", GetDlgCtrlID(control),
                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control)));
+        Print(line);
+        return 0;
+    }
+    if (cmd == L"workarea") {
+        // The main monitor's work area, "left top right bottom": where dialogs must open.
+        MONITORINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &info))
+            return 1;
+        wchar_t line[96];
+        swprintf(line, 96, L"%ld %ld %ld %ld", info.rcWork.left, info.rcWork.top, info.rcWork.right,
+                 info.rcWork.bottom);
         Print(line);
         return 0;
     }
