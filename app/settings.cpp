@@ -25,14 +25,15 @@ const Utf16* const kToolSettingNames[kToolSettingCount] = {
 
 namespace {
 
+// Two's complement both ways: -1200 is stored as 0xFB50 and read back as -1200.
 template <typename Place> void CapturePlace(const Place& place, uint16_t* out) {
-    out[0] = place.posX;
-    out[1] = place.posY;
+    out[0] = static_cast<uint16_t>(place.posX);
+    out[1] = static_cast<uint16_t>(place.posY);
 }
 
 template <typename Place> void ApplyPlace(Place& place, const uint16_t* in) {
-    place.posX = in[0];
-    place.posY = in[1];
+    place.posX = static_cast<int16_t>(in[0]);
+    place.posY = static_cast<int16_t>(in[1]);
 }
 
 } // namespace

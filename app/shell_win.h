@@ -59,9 +59,11 @@ void OpenModelessDialog(ToolState* state, int32_t* openFlag, int resourceId, DLG
 void LoadCommonControls();
 // The Tool state handed to a dialog procedure at its initialisation message.
 ToolState* DialogState(HWND dialog);
-// The placement convention: marks the place open and moves the dialog onto the screen.
-void BeginDialogPlace(HWND dialog, int32_t* openFlag, uint16_t* posX, uint16_t* posY);
-void StoreDialogPlace(HWND dialog, uint16_t* posX, uint16_t* posY);
+// The placement convention: marks the place open and moves the saved position into the work
+// area of the monitor nearest to it; the dialog goes there with MoveDialogToPlace once filled.
+void BeginDialogPlace(HWND dialog, int32_t* openFlag, int16_t* posX, int16_t* posY);
+void MoveDialogToPlace(HWND dialog, int16_t posX, int16_t posY);
+void StoreDialogPlace(HWND dialog, int16_t* posX, int16_t* posY);
 void EndDialogPlace(ToolState* state, HWND dialog, int32_t* openFlag);
 
 // Battery log

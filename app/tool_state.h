@@ -19,17 +19,19 @@ using KernelHandle = void*;
 using SharedI32 = std::atomic<int32_t>;
 using SharedU32 = std::atomic<uint32_t>;
 
+// Positions are the dialog's left and top edge, kept and stored as 16 bits; signed, since a
+// monitor left of or above the main one has negative coordinates.
 struct DialogPlace {
     int32_t open = 0;
-    uint16_t posX = 0;
-    uint16_t posY = 0;
+    int16_t posX = 0;
+    int16_t posY = 0;
 };
 
 struct InformationPlace {
     int32_t open = 0;
     uint32_t selectedDevice = 0;
-    uint16_t posX = 0;
-    uint16_t posY = 0;
+    int16_t posX = 0;
+    int16_t posY = 0;
 };
 
 // Storage for the platform's notification-icon record (NOTIFYICONDATAW, 976 bytes on 64-bit

@@ -39,9 +39,7 @@ INT_PTR InitAutoFire(HWND dialog, ToolState* state, int usb) {
     DialogPlace* place = PlaceOf(state, usb);
     BeginDialogPlace(dialog, &place->open, &place->posX, &place->posY);
     ShowAutoFireButtons(dialog, SlotOf(state, usb));
-    RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    MoveWindow(dialog, place->posX, place->posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    MoveDialogToPlace(dialog, place->posX, place->posY);
     return TRUE;
 }
 

@@ -39,19 +39,3 @@ uint32_t SpeedFromTypedText(const Utf16* text, size_t capacity, uint32_t previou
         return 1;
     return value > 300 ? 300 : value;
 }
-
-namespace {
-uint16_t PullBack(uint16_t pos, int32_t screen, int32_t size) {
-    if (static_cast<int64_t>(size) + pos >= screen) {
-        const int32_t edge = screen - size;
-        return edge > 0 ? static_cast<uint16_t>(edge > 0xFFFF ? 0xFFFF : edge) : 0;
-    }
-    return pos;
-}
-} // namespace
-
-void PlaceDialogOnScreen(uint16_t* posX, uint16_t* posY, int32_t screenW, int32_t screenH, int32_t w,
-                         int32_t h) {
-    *posX = PullBack(*posX, screenW, w);
-    *posY = PullBack(*posY, screenH, h);
-}

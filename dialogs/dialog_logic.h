@@ -1,4 +1,4 @@
-// Text and value rules of the small dialogs, and the placement rule every modeless dialog follows.
+// Text and value rules of the small dialogs.
 #pragma once
 #include <cstdint>
 
@@ -12,8 +12,3 @@ void FormatModeText(Utf16* out, size_t capacity, uint32_t debugMode);
 // The speed typed in the settings box: a number below 1 stores 1, above 300 stores 300; text that
 // is no number keeps `previous`. `capacity` bounds the read; the text may end earlier.
 uint32_t SpeedFromTypedText(const Utf16* text, size_t capacity, uint32_t previous);
-
-// Pulls a saved position back so that a w x h dialog lies on a screenW x screenH screen. A dialog
-// larger than the screen is placed at 0 rather than at a wrapped-around coordinate.
-void PlaceDialogOnScreen(uint16_t* posX, uint16_t* posY, int32_t screenW, int32_t screenH, int32_t w,
-                         int32_t h);

@@ -73,7 +73,9 @@ void ShowBatteryBar(HWND dialog, const BatteryBar& bar) {
     SendMessageW(control, PBM_SETBARCOLOR, 0, static_cast<LPARAM>(RGB(bar.red, bar.green, bar.blue)));
 }
 
-void ShowDeviceList(HWND dialog, ToolState* state, const Transport& t) {
+// The device list and the debug button belong to debug mode alone, whether or not a record
+// has been shown: the button switches the user's driver into its debug mode.
+void ShowDebugControls(HWND dialog, ToolState* state, const Transport& t) {
     const int on = state->debugMode != 0;
     HWND combo = GetDlgItem(dialog, IDC_INFO_DEVICE);
     HWND button = GetDlgItem(dialog, t.debugButton);
@@ -81,6 +83,11 @@ void ShowDeviceList(HWND dialog, ToolState* state, const Transport& t) {
     ShowWindow(combo, on ? SW_SHOW : SW_HIDE);
     EnableWindow(button, on);
     ShowWindow(button, on ? SW_SHOW : SW_HIDE);
+}
+
+void ShowDeviceList(HWND dialog, ToolState* state, const Transport& t) {
+    ShowDebugControls(dialog, state, t);
+    HWND combo = GetDlgItem(dialog, IDC_INFO_DEVICE);
     SendMessageW(combo, CB_RESETCONTENT, 0, 0);
     const uint32_t count = t.deviceCount < 1 ? t.deviceCount : 1;
     for (uint32_t i = 0; i < count; ++i) {
@@ -124,8 +131,10 @@ void FillInformation(HWND dialog, ToolState* state, int usb) {
 
 INT_PTR InitInformation(HWND dialog, ToolState* state, int usb) {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
-    InformationPlace* place = TransportOf(state, usb).place;
+    const Transport t = TransportOf(state, usb);
+    InformationPlace* place = t.place;
     BeginDialogPlace(dialog, &place->open, &place->posX, &place->posY);
+    ShowDebugControls(dialog, state, t);
     if (!usb) {
         HWND bar = GetDlgItem(dialog, IDC_INFO_BATTERY);
         // A themed progress bar ignores its bar colour, and the colour is what tells the state.
@@ -141,9 +150,7 @@ INT_PTR InitInformation(HWND dialog, ToolState* state, int usb) {
         SendMessageW(bar, PBM_SETRANGE32, 0, 5);
     }
     FillInformation(dialog, state, usb);
-    RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    MoveWindow(dialog, place->posX, place->posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    MoveDialogToPlace(dialog, place->posX, place->posY);
     return TRUE;
 }
 
@@ -188,7 +195,8 @@ INT_PTR CommandInformation(HWND dialog, WPARAM wParam, int usb) {
     default: break;
     }
     if (id == TransportOf(state, usb).debugButton) {
-        OpenDebugInformation(dialog, state, usb);
+        if (state->debugMode)
+            OpenDebugInformation(dialog, state, usb);
         return TRUE;
     }
     return FALSE;
@@ -232,6 +240,7 @@ INT_PTR CommandDebugInformation(HWND dialog, WPARAM wParam) {
         if (HIWORD(wParam) == CBN_SELCHANGE)
             ShowDebugView(dialog);
         return TRUE;
+    case IDOK:
     case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
     default: return FALSE;
     }

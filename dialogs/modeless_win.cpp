@@ -1,6 +1,6 @@
 #include "app/shell_win.h"
 #include "app/ui_port.h"
-#include "dialogs/dialog_logic.h"
+#include "dialogs/placement.h"
 #include "resources/resource.h"
 
 #include <commctrl.h>
@@ -95,19 +95,75 @@ ToolState* DialogState(HWND dialog) {
     return reinterpret_cast<ToolState*>(GetWindowLongPtrW(dialog, DWLP_USER));
 }
 
-void BeginDialogPlace(HWND dialog, int32_t* openFlag, uint16_t* posX, uint16_t* posY) {
+namespace {
+
+constexpr size_t kMaxMonitors = 16;
+
+struct MonitorList {
+    MonitorArea areas[kMaxMonitors];
+    size_t count;
+};
+
+ScreenRect FromRect(const RECT& r) {
+    return {r.left, r.top, r.right, r.bottom};
+}
+
+BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    auto* list = reinterpret_cast<MonitorList*>(data);
+    MONITORINFO info = {};
+    info.cbSize = sizeof info;
+    if (list->count >= kMaxMonitors || !GetMonitorInfoW(monitor, &info))
+        return TRUE;
+    const MonitorArea area = {FromRect(info.rcMonitor), FromRect(info.rcWork)};
+    // The main monitor first: it wins a tie between equally near monitors.
+    if (info.dwFlags & MONITORINFOF_PRIMARY) {
+        for (size_t i = list->count; i > 0; --i)
+            list->areas[i] = list->areas[i - 1];
+        list->areas[0] = area;
+    } else {
+        list->areas[list->count] = area;
+    }
+    ++list->count;
+    return TRUE;
+}
+
+void ListMonitors(MonitorList* list) {
+    list->count = 0;
+    EnumDisplayMonitors(nullptr, nullptr, AddMonitor, reinterpret_cast<LPARAM>(list));
+    if (list->count > 0)
+        return;
+    RECT work = {0, 0, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN)};
+    const RECT screen = work;
+    SystemParametersInfoW(SPI_GETWORKAREA, 0, &work, 0);
+    list->areas[0] = {FromRect(screen), FromRect(work)};
+    list->count = 1;
+}
+
+} // namespace
+
+void BeginDialogPlace(HWND dialog, int32_t* openFlag, int16_t* posX, int16_t* posY) {
     *openFlag = 1;
     RECT rect = {};
     GetWindowRect(dialog, &rect);
-    PlaceDialogOnScreen(posX, posY, GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
-                        rect.right - rect.left, rect.bottom - rect.top);
+    MonitorList monitors;
+    ListMonitors(&monitors);
+    const ScreenPoint place = PlaceDialog({*posX, *posY}, rect.right - rect.left, rect.bottom - rect.top,
+                                          monitors.areas, monitors.count);
+    *posX = PositionFromScreen(place.x);
+    *posY = PositionFromScreen(place.y);
 }
 
-void StoreDialogPlace(HWND dialog, uint16_t* posX, uint16_t* posY) {
+void MoveDialogToPlace(HWND dialog, int16_t posX, int16_t posY) {
+    RECT rect = {};
+    GetWindowRect(dialog, &rect);
+    MoveWindow(dialog, posX, posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+}
+
+void StoreDialogPlace(HWND dialog, int16_t* posX, int16_t* posY) {
     RECT rect = {};
     if (GetWindowRect(dialog, &rect)) {
-        *posX = static_cast<uint16_t>(rect.left);
-        *posY = static_cast<uint16_t>(rect.top);
+        *posX = PositionFromScreen(rect.left);
+        *posY = PositionFromScreen(rect.top);
     }
 }
 

@@ -33,9 +33,7 @@ INT_PTR InitToolSetting(HWND dialog, ToolState* state) {
     ShowWindow(GetDlgItem(dialog, IDC_BATTERY_LOG_PATH), state->debugMode ? SW_SHOW : SW_HIDE);
     if (state->debugMode)
         ShowBatteryLogPath(dialog);
-    RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    MoveWindow(dialog, place.posX, place.posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    MoveDialogToPlace(dialog, place.posX, place.posY);
     return TRUE;
 }
 

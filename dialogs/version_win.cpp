@@ -13,9 +13,7 @@ INT_PTR InitVersion(HWND dialog, ToolState* state) {
     SetDlgItemTextW(dialog, IDC_VERSION_TEXT, W(text));
     FormatModeText(text, 64, state->debugMode);
     SetDlgItemTextW(dialog, IDC_MODE_TEXT, W(text));
-    RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    MoveWindow(dialog, place.posX, place.posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    MoveDialogToPlace(dialog, place.posX, place.posY);
     return TRUE;
 }
 

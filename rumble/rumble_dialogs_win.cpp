@@ -14,12 +14,6 @@ namespace {
 const int kEditControls[5] = {IDC_RUMBLE_GAIN, IDC_RUMBLE_SMALL_MOTOR, IDC_RUMBLE_LARGE_LOW,
                               IDC_RUMBLE_LARGE_MID, IDC_RUMBLE_LARGE_HIGH};
 
-void MoveToPlace(HWND dialog, const uint16_t posX, const uint16_t posY) {
-    RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    MoveWindow(dialog, posX, posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
-}
-
 INT_PTR InitRumbleSetting(HWND dialog, ToolState* state) {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
     DialogPlace& place = state->rumblePlace;
@@ -30,7 +24,7 @@ INT_PTR InitRumbleSetting(HWND dialog, ToolState* state) {
         place.open = 0;
         return TRUE;
     }
-    MoveToPlace(dialog, place.posX, place.posY);
+    MoveDialogToPlace(dialog, place.posX, place.posY);
     return TRUE;
 }
 
@@ -52,7 +46,7 @@ INT_PTR InitFfInformation(HWND dialog, ToolState* state) {
     DialogPlace& place = state->ffDriverPlace;
     BeginDialogPlace(dialog, &place.open, &place.posX, &place.posY);
     FillFfDriverInformation(dialog);
-    MoveToPlace(dialog, place.posX, place.posY);
+    MoveDialogToPlace(dialog, place.posX, place.posY);
     return TRUE;
 }
 
@@ -68,6 +62,7 @@ INT_PTR CloseFfInformation(HWND dialog, int accepted) {
 INT_PTR ViewerCommand(HWND dialog, WPARAM wParam) {
     switch (LOWORD(wParam)) {
     case IDC_RUMBLE_REFRESH: FillRumbleViewer(dialog); return TRUE;
+    case IDOK:
     case IDCANCEL: PostMessageW(dialog, WM_CLOSE, 0, 0); return TRUE;
     default: return FALSE;
     }

@@ -243,6 +243,78 @@ class InformationDialogs(DriverDialogCase):
         self.gone(hwnd)
 
 
+class DebugButtonWithoutDevice(DriverDialogCase):
+    """The USB slot is closed when its information dialog opens: only the Bluetooth controller is
+    there. The debug button must still follow the tool's debug mode."""
+
+    def open_usb_information(self, *args):
+        self.start_driver("add bth\n")
+        self.start(*args, devices=(("1", "DS3B"),))
+        return self.open_dialog(40013, USB_INFO_EN)
+
+    def test_hidden_in_a_normal_run(self):
+        hwnd = self.open_usb_information()
+        self.assertEqual(self.wine.probe("visible", hwnd, 1071).strip(), "0", "no debug button outside debug mode")
+        self.assertEqual(self.wine.probe("enabled", hwnd, 1071).strip(), "0")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1032).strip(), "0")
+        # Its command, however it arrives, opens nothing outside debug mode.
+        self.wine.probe("post", hwnd, WM_COMMAND, 1071, 0)
+        time.sleep(1.5)
+        self.assertEqual(self.wine.find(title=DEBUG_TITLE), [])
+        self.wine.probe("post", hwnd, WM_COMMAND, 2, 0)
+        self.gone(hwnd)
+
+    def test_shown_in_debug_mode(self):
+        hwnd = self.open_usb_information("-debug")
+        self.assertEqual(self.wine.probe("visible", hwnd, 1071).strip(), "1")
+        self.assertEqual(self.wine.probe("enabled", hwnd, 1071).strip(), "1")
+        self.click(hwnd, 1071)
+        dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
+        self.click(dialog, 2)
+        self.gone(dialog)
+        self.wine.probe("post", hwnd, WM_COMMAND, 2, 0)
+        self.gone(hwnd)
+
+
+class Placement(DriverDialogCase):
+    """Positions are signed 16-bit values; a dialog opens fully inside the work area of the monitor
+    nearest its saved place (Wine on Xvfb shows one monitor)."""
+
+    def rect(self, hwnd):
+        return next(w["rect"] for w in self.wine.windows() if w["hwnd"] == hwnd)
+
+    def test_off_screen_and_negative_places_open_inside_the_work_area(self):
+        self.wine.reg_add("USBInformationPosX", "REG_BINARY", struct.pack("<h", -1200).hex())
+        self.wine.reg_add("USBInformationPosY", "REG_BINARY", "8813")  # 5000
+        self.start_all("")
+        left, top, right, bottom = (int(v) for v in self.wine.probe("workarea").split())
+        hwnd = self.open_dialog(40013, USB_INFO_EN)
+        x, y, w, h = self.rect(hwnd)
+        self.assertEqual((x, y + h), (left, bottom), "left of the screen and below it: its left and bottom edges")
+        # Closed with OK where the user dragged it, reopened inside the work area.
+        for moved, want in (((-1200, -300), (left, top)),
+                            ((900, 700), (right - w, bottom - h)),
+                            ((200, bottom - h // 2), (200, bottom - h)),
+                            ((-w // 2, 100), (left, 100)),
+                            ((300, 120), (300, 120))):
+            self.wine.probe("move", hwnd, *moved)
+            self.click(hwnd, 1)
+            self.gone(hwnd)
+            hwnd = self.open_dialog(40013, USB_INFO_EN)
+            x, y, w, h = self.rect(hwnd)
+            self.assertEqual((x, y), want, f"closed at {moved}")
+            self.assertTrue(left <= x and x + w <= right and top <= y and y + h <= bottom, (x, y, w, h))
+        # Stored signed, in the same two bytes.
+        self.wine.probe("move", hwnd, -50, 200)
+        self.click(hwnd, 1)
+        self.gone(hwnd)
+        self.command(40036)
+        self.assertEqual(self.tool.wait(30), 0)
+        values = self.wine.reg_query()
+        self.assertEqual(values["USBInformationPosX"][1].upper(), "CEFF", "-50")
+        self.assertEqual(values["USBInformationPosY"][1].upper(), "C800", "200")
+
+
 class AutoFireDialogs(DriverDialogCase):
     def test_both_instances_at_once_send_their_own_masks(self):
         self.start_all("set 1 autofire 0x10001\nset 2 autofire 0xFFFE8000\n")

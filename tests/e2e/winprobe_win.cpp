@@ -77,7 +77,9 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
 }
 
 int Usage() {
-    Print(L"usage: winprobe windows | foreground | text HWND ID | check HWND ID | visible HWND ID |"
+    Print(L"usage: winprobe windows | foreground | workarea | focus HWND | text HWND ID | check HWND ID | "
+          L"visible HWND "
+          L"ID |"
           L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
           L" send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | select HWND ID INDEX | progress HWND "
           L"ID |"
@@ -93,6 +95,39 @@ int wmain(int argc, wchar_t** argv) {
     const std::wstring cmd = argv[1];
     if (cmd == L"windows") {
         EnumWindows(ListOne, 0);
+        return 0;
+    }
+    if (cmd == L"focus" && argc >= 3) {
+        // The control of the dialog that holds its thread's keyboard focus (a combo box's own edit
+        // counts as the combo box), as "ID HWND"; "none" when the focus is elsewhere.
+        HWND dialog = ParseWindow(argv[2]);
+        GUITHREADINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info))
+            return 1;
+        HWND control = info.hwndFocus;
+        while (control != nullptr && GetParent(control) != dialog)
+            control = GetParent(control);
+        if (control == nullptr) {
+            Print(L"none");
+            return 0;
+        }
+        wchar_t line[64];
+        swprintf(line, 64, L"%d 0x%llx", GetDlgCtrlID(control),
+                 static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control)));
+        Print(line);
+        return 0;
+    }
+    if (cmd == L"workarea") {
+        // The main monitor's work area, "left top right bottom": where dialogs must open.
+        MONITORINFO info = {};
+        info.cbSize = sizeof info;
+        if (!GetMonitorInfoW(MonitorFromPoint({0, 0}, MONITOR_DEFAULTTOPRIMARY), &info))
+            return 1;
+        wchar_t line[96];
+        swprintf(line, 96, L"%ld %ld %ld %ld", info.rcWork.left, info.rcWork.top, info.rcWork.right,
+                 info.rcWork.bottom);
+        Print(line);
         return 0;
     }
     if (cmd == L"foreground") {

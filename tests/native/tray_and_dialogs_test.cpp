@@ -1,4 +1,4 @@
-// The tray menu model, the tray picture choice and the small dialogs' texts and placement.
+// The tray menu model, the tray picture choice and the small dialogs' texts.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -107,27 +107,6 @@ TEST(ToolSettingDialog, TypedSpeed) {
     const Utf16 unterminated[3] = {u'2', u'5', u'0'};
     EXPECT_EQ(SpeedFromTypedText(unterminated, 2, 77), 25u) << "read no further than the capacity";
     EXPECT_EQ(SpeedFromTypedText(nullptr, 32, 77), 77u);
-}
-
-TEST(ModelessDialogs, SavedPositionIsPulledOntoTheScreen) {
-    const struct {
-        uint16_t x, y;
-        int32_t w, h, dw, dh;
-        uint16_t wantX, wantY;
-    } cases[] = {
-        {5000, 5000, 1920, 1080, 300, 200, 1620, 880}, // right and bottom edges at the screen's
-        {100, 100, 1920, 1080, 300, 200, 100, 100},    // already on screen
-        {1620, 0, 1920, 1080, 300, 200, 1620, 0},      // exactly touching counts as off
-        {0, 0, 1920, 1080, 300, 200, 0, 0},
-        {65535, 65535, 1024, 768, 300, 200, 724, 568},
-        {10, 10, 200, 100, 300, 200, 0, 0}, // larger than the screen: no wrap to 65xxx
-    };
-    for (const auto& c : cases) {
-        uint16_t x = c.x, y = c.y;
-        PlaceDialogOnScreen(&x, &y, c.w, c.h, c.dw, c.dh);
-        EXPECT_EQ(x, c.wantX);
-        EXPECT_EQ(y, c.wantY);
-    }
 }
 
 TEST(BatteryLog, LineFormatNameAndChangeTest) {

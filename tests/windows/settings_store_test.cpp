@@ -16,8 +16,9 @@ class SettingsStore : public ::testing::Test {
     void TearDown() override { RegDeleteKeyW(HKEY_CURRENT_USER, kKey); }
     static void Put(const wchar_t* name, DWORD type, const void* data, DWORD size) {
         HKEY key = nullptr;
-        ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
         ASSERT_EQ(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), ERROR_SUCCESS);
         RegCloseKey(key);
     }
@@ -51,7 +52,7 @@ TEST_F(SettingsStore, ValuesOfTheRightSizeAreTakenAndClamped) {
     Put(L"EnableNotifyLowBattery", REG_DWORD, &lowBattery, 4);
     Put(L"RumblePosX", REG_BINARY, &x, 2);
     Put(L"RumblePosY", REG_BINARY, &y, 2);
-    Put(L"VersionPosX", REG_DWORD, &wideX, 4);  // another writer's 4-byte position
+    Put(L"VersionPosX", REG_DWORD, &wideX, 4);       // another writer's 4-byte position
     Put(L"EnableTrayIcon", REG_BINARY, &oneByte, 1); // too small for a 32-bit value
     ToolState& state = Fresh();
     LoadToolSettings(&state);
@@ -67,25 +68,29 @@ TEST_F(SettingsStore, ValuesOfTheRightSizeAreTakenAndClamped) {
 TEST_F(SettingsStore, SaveWritesAllTwentyValuesWithTypesAndSizes) {
     ToolState& state = Fresh();
     state.usbAutoFirePlace.posX = 0x1234;
-    state.bthInformationPlace.posY = 0xFEDC;
+    state.bthInformationPlace.posY = -1200; // a monitor above the main one
     state.iconAnimationSpeed = 77;
     ASSERT_EQ(SaveToolSettings(&state), 1);
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     DWORD count = 0;
-    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr,
-                     nullptr);
+    RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
+                     nullptr, nullptr);
     EXPECT_EQ(count, 20u);
     StoredToolSettings want;
     CaptureToolSettings(&state, &want);
     for (int i = 0; i < kToolSettingCount; ++i) {
         BYTE data[16] = {};
         DWORD type = 0, size = sizeof data;
-        ASSERT_EQ(RegQueryValueExW(key, W(kToolSettingNames[i]), nullptr, &type, data, &size), ERROR_SUCCESS) << i;
+        ASSERT_EQ(RegQueryValueExW(key, W(kToolSettingNames[i]), nullptr, &type, data, &size), ERROR_SUCCESS)
+            << i;
         if (i < kPositionSettingCount) {
             EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY)) << i;
             EXPECT_EQ(size, 2u) << i;
             EXPECT_EQ(data[0] | (data[1] << 8), want.positions[i]) << i;
+            if (i == 13) {
+                EXPECT_EQ(data[0] | (data[1] << 8), 0xFB50) << "two's complement in the same 2 bytes";
+            }
         } else {
             EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << i;
             EXPECT_EQ(size, 4u) << i;
@@ -99,7 +104,7 @@ TEST_F(SettingsStore, SaveWritesAllTwentyValuesWithTypesAndSizes) {
     ToolState& again = Fresh();
     LoadToolSettings(&again);
     EXPECT_EQ(again.usbAutoFirePlace.posX, 0x1234);
-    EXPECT_EQ(again.bthInformationPlace.posY, 0xFEDC);
+    EXPECT_EQ(again.bthInformationPlace.posY, -1200);
     EXPECT_EQ(again.iconAnimationSpeed.load(), 77u);
 }
 

@@ -1,0 +1,254 @@
+"""Every dialog from the keyboard alone, driven with xdotool: Tab walks the controls in reading
+order, Enter presses the default button and Escape cancels, in English and Japanese."""
+import re
+import time
+
+import harness
+from harness import wait_for
+from test_dialogs import DriverDialogCase, auto_fire_request
+
+WM_COMMAND = 0x111
+SETTING = 1001
+SPEED = 1004
+AUTO_FIRE_BOXES = list(range(1046, 1063))
+INFO_BOXES = list(range(1014, 1031))
+# The speed selector's radio pair is one stop, as a radio group is.
+INFO_LEFT = [1008, 1009, 1010, 1011, 1012]
+BTH_GROUP = [1033, 1034, 1035, 1037, 1036, 1064, 1077]
+
+# Reading order of each dialog's keyboard stops: the order their templates list them in.
+ORDER = {
+    "setting": [1001, 1004, 1002, 1003, 1, 2],
+    "setting-debug": [1001, 1004, 1002, 1003, 1069, 1, 2],
+    "version": [1007, 1068, 2],
+    "usb": INFO_LEFT + INFO_BOXES + [1031, 1],
+    "usb-debug": INFO_LEFT + INFO_BOXES + [1032, 1071, 1031, 1],
+    "bth": INFO_LEFT + BTH_GROUP + INFO_BOXES + [1031, 1],
+    "bth-debug": INFO_LEFT + BTH_GROUP + INFO_BOXES + [1032, 1070, 1031, 1],
+    "debug": [1073, 1074, 1072, 2],
+    "auto-fire": AUTO_FIRE_BOXES + [1, 2],
+    "rumble": [1043, 1038, 1039, 1040, 1041, 1042, 1, 2],
+    "ff": [1045, 1],
+    "viewer": [1075, 1076, 2],
+}
+
+TITLES = {
+    "en": {"setting": "Padwarden Setting", "version": "Padwarden - Version", "usb": "Driver Information - USB",
+           "bth": "Driver Information - Bluetooth", "auto-fire": "Auto Fire Button Setting",
+           "rumble": "Rumble Setting - ", "ff": "Force Feedback Driver Information"},
+    "ja": {"setting": "Padwarden - ツール設定", "version": "Padwarden - バージョン情報", "usb": "ドライバー情報 ｰ USB",
+           "bth": "ドライバー情報 ｰ Bluetooth", "auto-fire": "連射ボタン設定", "rumble": "振動設定 - ",
+           "ff": "Padwarden - 振動機能 ドライバー情報"},
+}
+DEBUG_TITLE = "Debug Information"
+VIEWER_TITLE = "Rumble Parameter Viewer"
+COMMANDS = {"setting": 40038, "version": 40037, "usb": 40013, "bth": 40025, "auto-fire": 40009,
+            "rumble": 40030, "ff": 40032}
+
+
+def x_pattern(title):
+    """The title as an anchored xdotool (POSIX extended) pattern."""
+    return "^" + re.sub(r"([][().*+?{}|^$\\])", r"\\\1", title) + "$"
+
+
+class KeyboardCase(DriverDialogCase):
+    work_name = "e2e-keyboard"
+    language = "en"
+
+    def title(self, name):
+        return TITLES[self.language][name]
+
+    def open_named(self, name):
+        return self.open_dialog(COMMANDS[name], self.title(name))
+
+    def keys_to(self, title):
+        """Gives the dialog the X keyboard focus, as a user's click on it would."""
+        ids = wait_for(lambda: self.desk.xdo("search", "--onlyvisible", "--name", x_pattern(title)).stdout.split(),
+                       10, what=f"the X window of {title!r}")
+        self.assertEqual(len(ids), 1, f"one window titled {title!r}")
+        self.desk.xdo("windowfocus", "--sync", ids[0].decode())
+        time.sleep(0.3)
+
+    def focused(self, hwnd):
+        answer = self.wine.probe("focus", hwnd).split()
+        return int(answer[0]) if answer and answer[0] != "none" else None
+
+    def tab_to(self, hwnd, control, limit=40):
+        for _ in range(limit):
+            if self.focused(hwnd) == control:
+                return
+            self.desk.key("Tab")
+        self.fail(f"Tab never reached control {control}")
+
+    def assert_tab_cycle(self, hwnd, title, want):
+        """From the first stop, Tab visits every stop in `want` in order and comes back round."""
+        self.keys_to(title)
+        self.tab_to(hwnd, want[0], limit=len(want) + 1)
+        seen = [self.focused(hwnd)]
+        for _ in want:
+            self.desk.key("Tab")
+            seen.append(self.focused(hwnd))
+        self.assertEqual(seen, want + [want[0]], f"Tab order of {title!r}")
+        # Shift+Tab walks back.
+        self.desk.key("shift+Tab")
+        self.assertEqual(self.focused(hwnd), want[-1], f"Shift+Tab in {title!r}")
+
+    def press(self, title, *keys):
+        self.keys_to(title)
+        self.desk.key(*keys)
+
+    def type_into(self, hwnd, title, control, text):
+        self.keys_to(title)
+        self.tab_to(hwnd, control)
+        # The dialog manager selects an edit's text when Tab enters it: typing replaces it.
+        self.desk.xdo("type", "--delay", "80", text)
+
+    def settings_after_exit(self):
+        self.command(40036)
+        self.assertEqual(self.tool.wait(30), 0)
+        return self.wine.reg_query()
+
+
+class KeyboardDialogs(KeyboardCase):
+    def test_tool_setting_and_version(self):
+        self.start_all("")
+        hwnd = self.open_named("setting")
+        self.assertEqual(self.focused(hwnd), ORDER["setting"][0], "the first stop has the focus at opening")
+        self.assert_tab_cycle(hwnd, self.title("setting"), ORDER["setting"])
+        # Escape closes without applying what was typed.
+        self.type_into(hwnd, self.title("setting"), SPEED, "7")
+        self.press(self.title("setting"), "Escape")
+        self.gone(hwnd)
+        hwnd = self.open_named("setting")
+        self.assertEqual(self.text(hwnd, SPEED), "10", "Escape kept the speed")
+        # Enter applies it.
+        self.type_into(hwnd, self.title("setting"), SPEED, "42")
+        self.press(self.title("setting"), "Return")
+        self.gone(hwnd)
+        version = self.open_named("version")
+        self.assert_tab_cycle(version, self.title("version"), ORDER["version"])
+        self.wine.probe("move", version, 321, 123)
+        self.press(self.title("version"), "Return")
+        self.gone(version)
+        version = self.open_named("version")
+        self.wine.probe("move", version, 222, 111)
+        self.press(self.title("version"), "Escape")
+        self.gone(version)
+        values = self.settings_after_exit()
+        self.assertEqual(int(values["IconAnimationSpeed"][1], 16), 42, "Enter stored the typed speed")
+        self.assertEqual(values["VersionPosX"][1].upper(), "DE00", "Escape closes the version dialog as its button")
+
+    def test_driver_information_and_auto_fire(self):
+        self.start_all("set 1 autofire 0\n")
+        for name, want in (("usb", ORDER["usb"]), ("bth", ORDER["bth"])):
+            hwnd = self.open_named(name)
+            self.assert_tab_cycle(hwnd, self.title(name), want)
+            # Escape closes without storing the place; Enter (OK) stores it.
+            self.wine.probe("move", hwnd, 40, 50)
+            self.press(self.title(name), "Escape")
+            self.gone(hwnd)
+            hwnd = self.open_named(name)
+            self.wine.probe("move", hwnd, 60, 70)
+            self.press(self.title(name), "Return")
+            self.gone(hwnd)
+        # Auto fire: Space ticks the focused box, Enter sends, Escape sends nothing.
+        hwnd = self.open_named("auto-fire")
+        self.assert_tab_cycle(hwnd, self.title("auto-fire"), ORDER["auto-fire"])
+        self.tab_to(hwnd, 1046)
+        self.desk.key("space", "Tab", "space")
+        wait_for(lambda: self.checked(hwnd, AUTO_FIRE_BOXES) == [1046, 1047], 5, what="two boxes ticked")
+        before = len(self.sent_auto_fire(1))
+        self.press(self.title("auto-fire"), "Return")
+        sent = wait_for(lambda: self.sent_auto_fire(1)[before:], 10, what="the auto-fire request")
+        self.assertEqual(sent[0].split("bytes=")[1].strip(), auto_fire_request(0x3))
+        self.gone(hwnd)
+        hwnd = self.open_named("auto-fire")
+        self.keys_to(self.title("auto-fire"))
+        self.tab_to(hwnd, 1050)
+        self.desk.key("space", "Escape")
+        self.gone(hwnd)
+        time.sleep(1.0)
+        self.assertEqual(len(self.sent_auto_fire(1)), before + 1, "Escape sent nothing")
+        stored = self.exit_and_read_settings()
+        self.assertEqual((stored["USBInformationPosX"], stored["USBInformationPosY"]), (60, 70))
+        self.assertEqual((stored["BTHInformationPosX"], stored["BTHInformationPosY"]), (60, 70))
+
+    def test_rumble_setting_and_force_feedback_information(self):
+        self.start_all("")
+        hwnd = self.open_named("rumble")
+        self.assert_tab_cycle(hwnd, self.title("rumble"), ORDER["rumble"])
+        self.type_into(hwnd, self.title("rumble"), 1038, "2.5")
+        self.press(self.title("rumble"), "Return")
+        self.gone(hwnd)
+        hwnd = self.open_named("rumble")
+        self.assertEqual(self.text(hwnd, 1038), "2.50", "Enter stored the typed gain in the block")
+        self.type_into(hwnd, self.title("rumble"), 1038, "3")
+        self.press(self.title("rumble"), "Escape")
+        self.gone(hwnd)
+        hwnd = self.open_named("rumble")
+        self.assertEqual(self.text(hwnd, 1038), "2.50", "Escape stored nothing")
+        self.press(self.title("rumble"), "Escape")
+        self.gone(hwnd)
+        for key in ("Return", "Escape"):
+            hwnd = self.open_named("ff")
+            self.assert_tab_cycle(hwnd, self.title("ff"), ORDER["ff"])
+            self.press(self.title("ff"), key)
+            self.gone(hwnd)
+
+    def test_debug_information_and_viewer(self):
+        self.start_all("", "-debug")
+        info = self.open_named("usb")
+        self.assert_tab_cycle(info, self.title("usb"), ORDER["usb-debug"])
+        for key in ("Return", "Escape"):
+            # Enter on the focused debug button presses it.
+            self.keys_to(self.title("usb"))
+            self.tab_to(info, 1071)
+            self.desk.key("Return")
+            dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
+            self.assert_tab_cycle(dialog, DEBUG_TITLE, ORDER["debug"])
+            if key == "Return":
+                # The arrow keys pick another view in the focused list.
+                self.tab_to(dialog, 1073)
+                self.desk.key("Down")
+                wait_for(lambda: self.text(dialog, 1074).startswith("InfoTypeId 'INFO'"), 10, what="DEBUG_INFO")
+            self.press(DEBUG_TITLE, key)
+            self.gone(dialog)
+            self.assertTrue(self.wine.find(title=self.title("usb")), "the information dialog stays open")
+        self.press(self.title("usb"), "Escape")
+        self.gone(info)
+        for key in ("Return", "Escape"):
+            self.command(40049)
+            viewer = wait_for(lambda: self.wine.find(title=VIEWER_TITLE), 15, what="the viewer")[0]["hwnd"]
+            self.assert_tab_cycle(viewer, VIEWER_TITLE, ORDER["viewer"])
+            self.tab_to(viewer, 1075)
+            self.press(VIEWER_TITLE, key)
+            self.gone(viewer)
+
+
+class JapaneseKeyboard(KeyboardCase):
+    lang = "ja_JP.UTF-8"
+    language = "ja"
+
+    def test_tab_order_of_every_dialog_in_japanese(self):
+        self.start_all("", "-debug")
+        for name, order in (("setting", "setting-debug"), ("version", "version"), ("usb", "usb-debug"),
+                            ("bth", "bth-debug"), ("auto-fire", "auto-fire"), ("rumble", "rumble"), ("ff", "ff")):
+            hwnd = self.open_named(name)
+            self.assert_tab_cycle(hwnd, self.title(name), ORDER[order])
+            if name == "bth":
+                self.click(hwnd, 1070)
+                dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
+                self.assert_tab_cycle(dialog, DEBUG_TITLE, ORDER["debug"])
+                self.press(DEBUG_TITLE, "Return")
+                self.gone(dialog)
+            self.press(self.title(name), "Escape")
+            self.gone(hwnd)
+        self.command(40049)
+        viewer = wait_for(lambda: self.wine.find(title=VIEWER_TITLE), 15, what="the viewer")[0]["hwnd"]
+        self.assert_tab_cycle(viewer, VIEWER_TITLE, ORDER["viewer"])
+        self.press(VIEWER_TITLE, "Escape")
+        self.gone(viewer)
+
+
+if __name__ == "__main__":
+    harness.main()
