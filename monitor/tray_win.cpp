@@ -63,32 +63,69 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
 namespace {
 
 typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
+typedef UINT(WINAPI* GetDpiForSystemProc)();
 typedef int(WINAPI* GetSystemMetricsForDpiProc)(int, UINT);
 
-// The small-icon size for the monitor the window is on (Windows 10 and later), else the
-// system's.
-int SmallIconSize(HWND window) {
-    HMODULE user = GetModuleHandleW(L"user32.dll");
-    auto dpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForWindow")));
-    auto metricsForDpi = reinterpret_cast<GetSystemMetricsForDpiProc>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetSystemMetricsForDpi")));
-    if (window != nullptr && dpiForWindow != nullptr && metricsForDpi != nullptr) {
-        const UINT dpi = dpiForWindow(window);
-        const int size = dpi != 0 ? metricsForDpi(SM_CXSMICON, dpi) : 0;
-        if (size > 0)
-            return size;
+template <typename Proc> Proc UserProc(const char* name) {
+    return reinterpret_cast<Proc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The scaling of the monitor the notification area is on. Our own window is hidden and 1 x 1, so
+// its monitor says nothing about the tray's, and it does not reliably hear WM_DPICHANGED.
+UINT TaskbarDpi() {
+    auto dpiForWindow = UserProc<GetDpiForWindowProc>("GetDpiForWindow");
+    HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (taskbar != nullptr && dpiForWindow != nullptr) {
+        const UINT dpi = dpiForWindow(taskbar);
+        if (dpi != 0)
+            return dpi;
     }
-    return GetSystemMetrics(SM_CXSMICON);
+    auto dpiForSystem = UserProc<GetDpiForSystemProc>("GetDpiForSystem");
+    if (dpiForSystem != nullptr)
+        return dpiForSystem();
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen != nullptr)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// The tray's small-icon size at that scaling (Windows 10 and later), else the system's.
+int TraySlot(UINT dpi) {
+    auto metricsForDpi = UserProc<GetSystemMetricsForDpiProc>("GetSystemMetricsForDpi");
+    const int size = metricsForDpi != nullptr ? metricsForDpi(SM_CXSMICON, dpi) : 0;
+    if (size > 0)
+        return size;
+    const int system = GetSystemMetrics(SM_CXSMICON);
+    return system > 0 ? system : TraySlotSize(dpi);
+}
+
+// Wine's stand-alone tray (no system tray on the X desktop) paints a changed picture over the
+// last one: its icon windows have no background brush, so every pixel left transparent keeps the
+// frame before. Windows repaints the tray behind the icon itself. Under Wine the tray window is
+// asked to repaint, background first and its icons over it. Its class is Wine's own: the X11
+// driver's stand-alone tray, or the Shell_TrayWnd that later Wine versions draw icons in.
+void RepaintWineTray(const ToolState* state) {
+    if (!state->underWine)
+        return;
+    for (const wchar_t* cls : {L"__winex11_standalone_tray", L"Shell_TrayWnd"}) {
+        HWND tray = FindWindowW(cls, nullptr);
+        if (tray != nullptr && IsWindowVisible(tray))
+            RedrawWindow(tray, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+    }
 }
 
 } // namespace
 
 int LoadTrayIcons(ToolState* state) {
-    const int size = SmallIconSize(static_cast<HWND>(state->mainWindow));
+    const int size = TrayPictureSize(TraySlot(TaskbarDpi()));
+    // Settings and display notices come often and mostly change nothing the tray shows.
+    if (size == state->trayPictureSize && state->trayIcons[0] != nullptr)
+        return 1;
     IconHandle fresh[kTrayIconCount] = {};
     for (int i = 0; i < kTrayIconCount; ++i) {
-        // Each icon holds 16, 20, 24 and 32 pixel images: the loader takes the one that fits.
+        // Asked for a size the icon holds, the loader takes that picture as it is, unstretched.
         fresh[i] = LoadImageW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDI_TRAY_BASE + i),
                               IMAGE_ICON, size, size, 0);
         if (fresh[i] == nullptr) {
@@ -104,9 +141,11 @@ int LoadTrayIcons(ToolState* state) {
             old[i] = state->trayIcons[i];
             state->trayIcons[i] = fresh[i];
         }
+        state->trayPictureSize = size;
         if (state->trayIconShown) {
             SelectTrayIcon(state);
             Shell_NotifyIconW(NIM_MODIFY, Record(state));
+            RepaintWineTray(state);
         }
     }
     for (IconHandle icon : old)
@@ -157,6 +196,7 @@ void ModifyTrayIcon(ToolState* state) {
     std::lock_guard<std::mutex> hold(state->trayLock);
     SelectTrayIcon(state);
     Shell_NotifyIconW(NIM_MODIFY, Record(state));
+    RepaintWineTray(state);
 }
 
 void DeleteTrayIcon(ToolState* state) {
