@@ -103,17 +103,62 @@ int TraySlot(UINT dpi) {
 
 // Wine's stand-alone tray (no system tray on the X desktop) paints a changed picture over the
 // last one: its icon windows have no background brush, so every pixel left transparent keeps the
-// frame before. Windows repaints the tray behind the icon itself. Under Wine the tray window is
-// asked to repaint, background first and its icons over it. Its class is Wine's own: the X11
-// driver's stand-alone tray, or the Shell_TrayWnd that later Wine versions draw icons in.
-void RepaintWineTray(const ToolState* state) {
+// frame before (Windows repaints the tray behind an icon itself). Asking that tray to repaint does
+// not help for sure: it paints in its own order, now and then the icon before the background.
+// So there each picture is handed over opaque, on the tray's own background colour. A tray docked
+// in the X desktop's system tray draws with alpha and keeps the transparent pictures.
+HWND WineStandaloneTray(const ToolState* state) {
     if (!state->underWine)
-        return;
-    for (const wchar_t* cls : {L"__winex11_standalone_tray", L"Shell_TrayWnd"}) {
-        HWND tray = FindWindowW(cls, nullptr);
-        if (tray != nullptr && IsWindowVisible(tray))
-            RedrawWindow(tray, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN);
+        return nullptr;
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    return tray != nullptr && IsWindowVisible(tray) ? tray : nullptr;
+}
+
+COLORREF TrayBackground(HWND tray) {
+    const ULONG_PTR brush = GetClassLongPtrW(tray, GCLP_HBRBACKGROUND);
+    // A class brush that small is a system colour index plus one, as window classes give it.
+    if (brush != 0 && brush <= COLOR_MENUBAR + 1)
+        return GetSysColor(static_cast<int>(brush - 1));
+    LOGBRUSH info = {};
+    if (brush != 0 && GetObjectW(reinterpret_cast<HBRUSH>(brush), sizeof info, &info) == sizeof info)
+        return info.lbColor;
+    return GetSysColor(COLOR_WINDOW);
+}
+
+// The picture drawn on `background`, with no transparent pixel left; null when it cannot be made.
+HICON OpaqueIcon(HICON icon, int size, COLORREF background) {
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr)
+        return nullptr;
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP colour = CreateCompatibleBitmap(screen, size, size);
+    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+    HICON made = nullptr;
+    if (dc != nullptr && colour != nullptr && mask != nullptr) {
+        HGDIOBJ before = SelectObject(dc, mask);
+        PatBlt(dc, 0, 0, size, size, BLACKNESS); // an AND mask of zeros: every pixel opaque
+        SelectObject(dc, colour);
+        HBRUSH fill = CreateSolidBrush(background);
+        RECT all = {0, 0, size, size};
+        if (fill != nullptr) {
+            FillRect(dc, &all, fill);
+            DeleteObject(fill);
+            if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
+                SelectObject(dc, before);
+                ICONINFO info = {TRUE, 0, 0, mask, colour};
+                made = CreateIconIndirect(&info);
+            }
+        }
+        SelectObject(dc, before);
     }
+    if (mask != nullptr)
+        DeleteObject(mask);
+    if (colour != nullptr)
+        DeleteObject(colour);
+    if (dc != nullptr)
+        DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return made;
 }
 
 } // namespace
@@ -121,7 +166,10 @@ void RepaintWineTray(const ToolState* state) {
 int LoadTrayIcons(ToolState* state) {
     const int size = TrayPictureSize(TraySlot(TaskbarDpi()));
     // Settings and display notices come often and mostly change nothing the tray shows.
-    if (size == state->trayPictureSize && state->trayIcons[0] != nullptr)
+    HWND wineTray = WineStandaloneTray(state);
+    const int32_t opaque = wineTray != nullptr ? 1 : 0;
+    if (size == state->trayPictureSize && opaque == state->trayPicturesOpaque &&
+        state->trayIcons[0] != nullptr)
         return 1;
     IconHandle fresh[kTrayIconCount] = {};
     for (int i = 0; i < kTrayIconCount; ++i) {
@@ -134,6 +182,16 @@ int LoadTrayIcons(ToolState* state) {
             return 0;
         }
     }
+    if (wineTray != nullptr) {
+        const COLORREF background = TrayBackground(wineTray);
+        for (IconHandle& icon : fresh) {
+            HICON opaque = OpaqueIcon(static_cast<HICON>(icon), size, background);
+            if (opaque != nullptr) {
+                DestroyIcon(static_cast<HICON>(icon));
+                icon = opaque;
+            }
+        }
+    }
     IconHandle old[kTrayIconCount];
     {
         std::lock_guard<std::mutex> hold(state->trayLock);
@@ -142,10 +200,10 @@ int LoadTrayIcons(ToolState* state) {
             state->trayIcons[i] = fresh[i];
         }
         state->trayPictureSize = size;
+        state->trayPicturesOpaque = opaque;
         if (state->trayIconShown) {
             SelectTrayIcon(state);
             Shell_NotifyIconW(NIM_MODIFY, Record(state));
-            RepaintWineTray(state);
         }
     }
     for (IconHandle icon : old)
@@ -196,7 +254,6 @@ void ModifyTrayIcon(ToolState* state) {
     std::lock_guard<std::mutex> hold(state->trayLock);
     SelectTrayIcon(state);
     Shell_NotifyIconW(NIM_MODIFY, Record(state));
-    RepaintWineTray(state);
 }
 
 void DeleteTrayIcon(ToolState* state) {
