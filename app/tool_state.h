@@ -109,6 +109,12 @@ struct ToolState {
     uint32_t taskbarCreatedMessage = 0;
     uint32_t trayAddRetries = 0;
     int32_t trayIconShown = 0;
+    // Size in pixels of the tray pictures loaded, 0 before the first load.
+    int32_t trayPictureSize = 0;
+    // 1 under Wine, whose stand-alone tray draws a new picture over the last one (see tray_win),
+    // and whether the pictures loaded are the opaque ones made for that tray.
+    int32_t underWine = 0;
+    int32_t trayPicturesOpaque = 0;
     WindowHandle modelessDialogs[8] = {};
     // Held around every use of batteryLogFile, so a close never meets a write in progress.
     std::mutex batteryLogLock;

@@ -51,6 +51,9 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
         // A log-on start can come before the taskbar exists: keep trying for a while.
         state->trayAddRetries = 0;
         SetTimer(window, kTrayRetryTimer, 1000, nullptr);
+    } else if (state->enableTrayIcon) {
+        // Wine's stand-alone tray may only have come with this icon; its pictures differ.
+        LoadTrayIcons(state);
     }
     return 0;
 }
@@ -99,7 +102,10 @@ LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
     if (id != kTrayRetryTimer)
         return 0;
     ++state->trayAddRetries;
-    if (ReAddTrayIcon(state) || state->trayAddRetries >= 120)
+    const int added = ReAddTrayIcon(state);
+    if (added)
+        LoadTrayIcons(state);
+    if (added || state->trayAddRetries >= 120)
         KillTimer(window, kTrayRetryTimer);
     return 0;
 }
@@ -302,7 +308,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         // the icon.
         if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon) {
             LoadTrayIcons(state);
-            ReAddTrayIcon(state);
+            // Again once shown: Wine's stand-alone tray comes back with the icon.
+            if (ReAddTrayIcon(state))
+                LoadTrayIcons(state);
         }
         return DefWindowProcW(window, message, wParam, lParam);
     }

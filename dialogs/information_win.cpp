@@ -145,8 +145,10 @@ INT_PTR InitInformation(HWND dialog, ToolState* state, int usb) {
             theme != nullptr
                 ? reinterpret_cast<SetTheme>(reinterpret_cast<void*>(GetProcAddress(theme, "SetWindowTheme")))
                 : nullptr;
+        // Empty strings are the documented way off, but Wine ignores them; a single space names
+        // no theme on Windows and Wine alike.
         if (setTheme != nullptr)
-            setTheme(bar, L"", L"");
+            setTheme(bar, L" ", L" ");
         SendMessageW(bar, PBM_SETRANGE32, 0, 5);
     }
     FillInformation(dialog, state, usb);

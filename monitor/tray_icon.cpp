@@ -11,3 +11,21 @@ int TrayIconIndex(uint32_t iconValue) {
     default: return 0;
     }
 }
+
+int TraySlotSize(uint32_t dpi) {
+    if (dpi == 0)
+        return kTrayPictureSizes[0];
+    // 64-bit, so no dpi a system can report overflows; far beyond any screen it is held at 256.
+    const uint64_t size = (16ull * dpi + 48) / 96;
+    return size > 256 ? 256 : static_cast<int>(size);
+}
+
+int TrayPictureSize(int slotSize) {
+    // Never a larger picture shrunk into the slot: shrinking drops whole rows and columns of a
+    // pixel map (its one-pixel outlines with them); the tray stretches a smaller one instead.
+    int chosen = kTrayPictureSizes[0];
+    for (int size : kTrayPictureSizes)
+        if (size <= slotSize)
+            chosen = size;
+    return chosen;
+}

@@ -63,38 +63,133 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
 namespace {
 
 typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
+typedef UINT(WINAPI* GetDpiForSystemProc)();
 typedef int(WINAPI* GetSystemMetricsForDpiProc)(int, UINT);
 
-// The small-icon size for the monitor the window is on (Windows 10 and later), else the
-// system's.
-int SmallIconSize(HWND window) {
-    HMODULE user = GetModuleHandleW(L"user32.dll");
-    auto dpiForWindow = reinterpret_cast<GetDpiForWindowProc>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetDpiForWindow")));
-    auto metricsForDpi = reinterpret_cast<GetSystemMetricsForDpiProc>(
-        reinterpret_cast<void*>(GetProcAddress(user, "GetSystemMetricsForDpi")));
-    if (window != nullptr && dpiForWindow != nullptr && metricsForDpi != nullptr) {
-        const UINT dpi = dpiForWindow(window);
-        const int size = dpi != 0 ? metricsForDpi(SM_CXSMICON, dpi) : 0;
-        if (size > 0)
-            return size;
+template <typename Proc> Proc UserProc(const char* name) {
+    return reinterpret_cast<Proc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+// The scaling of the monitor the notification area is on. Our own window is hidden and 1 x 1, so
+// its monitor says nothing about the tray's, and it does not reliably hear WM_DPICHANGED.
+UINT TaskbarDpi() {
+    auto dpiForWindow = UserProc<GetDpiForWindowProc>("GetDpiForWindow");
+    HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
+    if (taskbar != nullptr && dpiForWindow != nullptr) {
+        const UINT dpi = dpiForWindow(taskbar);
+        if (dpi != 0)
+            return dpi;
     }
-    return GetSystemMetrics(SM_CXSMICON);
+    auto dpiForSystem = UserProc<GetDpiForSystemProc>("GetDpiForSystem");
+    if (dpiForSystem != nullptr)
+        return dpiForSystem();
+    HDC screen = GetDC(nullptr);
+    const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSX) : 0;
+    if (screen != nullptr)
+        ReleaseDC(nullptr, screen);
+    return dpi > 0 ? static_cast<UINT>(dpi) : 96;
+}
+
+// The tray's small-icon size at that scaling (Windows 10 and later), else the system's.
+int TraySlot(UINT dpi) {
+    auto metricsForDpi = UserProc<GetSystemMetricsForDpiProc>("GetSystemMetricsForDpi");
+    const int size = metricsForDpi != nullptr ? metricsForDpi(SM_CXSMICON, dpi) : 0;
+    if (size > 0)
+        return size;
+    const int system = GetSystemMetrics(SM_CXSMICON);
+    return system > 0 ? system : TraySlotSize(dpi);
+}
+
+// Wine's stand-alone tray (no system tray on the X desktop) paints a changed picture over the
+// last one: its icon windows have no background brush, so every pixel left transparent keeps the
+// frame before (Windows repaints the tray behind an icon itself). Asking that tray to repaint does
+// not help for sure: it paints in its own order, now and then the icon before the background.
+// So there each picture is handed over opaque, on the tray's own background colour. A tray docked
+// in the X desktop's system tray draws with alpha and keeps the transparent pictures.
+HWND WineStandaloneTray(const ToolState* state) {
+    if (!state->underWine)
+        return nullptr;
+    HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+    return tray != nullptr && IsWindowVisible(tray) ? tray : nullptr;
+}
+
+COLORREF TrayBackground(HWND tray) {
+    const ULONG_PTR brush = GetClassLongPtrW(tray, GCLP_HBRBACKGROUND);
+    // A class brush that small is a system colour index plus one, as window classes give it.
+    if (brush != 0 && brush <= COLOR_MENUBAR + 1)
+        return GetSysColor(static_cast<int>(brush - 1));
+    LOGBRUSH info = {};
+    if (brush != 0 && GetObjectW(reinterpret_cast<HBRUSH>(brush), sizeof info, &info) == sizeof info)
+        return info.lbColor;
+    return GetSysColor(COLOR_WINDOW);
+}
+
+// The picture drawn on `background`, with no transparent pixel left; null when it cannot be made.
+HICON OpaqueIcon(HICON icon, int size, COLORREF background) {
+    HDC screen = GetDC(nullptr);
+    if (screen == nullptr)
+        return nullptr;
+    HDC dc = CreateCompatibleDC(screen);
+    HBITMAP colour = CreateCompatibleBitmap(screen, size, size);
+    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
+    HICON made = nullptr;
+    if (dc != nullptr && colour != nullptr && mask != nullptr) {
+        HGDIOBJ before = SelectObject(dc, mask);
+        PatBlt(dc, 0, 0, size, size, BLACKNESS); // an AND mask of zeros: every pixel opaque
+        SelectObject(dc, colour);
+        HBRUSH fill = CreateSolidBrush(background);
+        RECT all = {0, 0, size, size};
+        if (fill != nullptr) {
+            FillRect(dc, &all, fill);
+            DeleteObject(fill);
+            if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
+                SelectObject(dc, before);
+                ICONINFO info = {TRUE, 0, 0, mask, colour};
+                made = CreateIconIndirect(&info);
+            }
+        }
+        SelectObject(dc, before);
+    }
+    if (mask != nullptr)
+        DeleteObject(mask);
+    if (colour != nullptr)
+        DeleteObject(colour);
+    if (dc != nullptr)
+        DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return made;
 }
 
 } // namespace
 
 int LoadTrayIcons(ToolState* state) {
-    const int size = SmallIconSize(static_cast<HWND>(state->mainWindow));
+    const int size = TrayPictureSize(TraySlot(TaskbarDpi()));
+    // Settings and display notices come often and mostly change nothing the tray shows.
+    HWND wineTray = WineStandaloneTray(state);
+    const int32_t opaque = wineTray != nullptr ? 1 : 0;
+    if (size == state->trayPictureSize && opaque == state->trayPicturesOpaque &&
+        state->trayIcons[0] != nullptr)
+        return 1;
     IconHandle fresh[kTrayIconCount] = {};
     for (int i = 0; i < kTrayIconCount; ++i) {
-        // Each icon holds 16, 20, 24 and 32 pixel images: the loader takes the one that fits.
+        // Asked for a size the icon holds, the loader takes that picture as it is, unstretched.
         fresh[i] = LoadImageW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDI_TRAY_BASE + i),
                               IMAGE_ICON, size, size, 0);
         if (fresh[i] == nullptr) {
             for (int k = 0; k < i; ++k)
                 DestroyIcon(static_cast<HICON>(fresh[k]));
             return 0;
+        }
+    }
+    if (wineTray != nullptr) {
+        const COLORREF background = TrayBackground(wineTray);
+        for (IconHandle& icon : fresh) {
+            HICON opaque = OpaqueIcon(static_cast<HICON>(icon), size, background);
+            if (opaque != nullptr) {
+                DestroyIcon(static_cast<HICON>(icon));
+                icon = opaque;
+            }
         }
     }
     IconHandle old[kTrayIconCount];
@@ -104,6 +199,8 @@ int LoadTrayIcons(ToolState* state) {
             old[i] = state->trayIcons[i];
             state->trayIcons[i] = fresh[i];
         }
+        state->trayPictureSize = size;
+        state->trayPicturesOpaque = opaque;
         if (state->trayIconShown) {
             SelectTrayIcon(state);
             Shell_NotifyIconW(NIM_MODIFY, Record(state));

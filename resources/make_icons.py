@@ -15,10 +15,10 @@ A map is plain text:
     ...
 
 Every image is palette-based (4 or 8 bits per pixel) with its AND mask. A
-16 x 16 map (the tray pictures) is also drawn at 20, 24 and 32 pixels, pixel
-for pixel without blending, so that the tray stays sharp at 125 to 200 percent
-scaling; the tool picks the size from the system metrics. Larger maps give
-one image.
+16 x 16 map (the tray pictures) is also drawn at 20, 24, 32, 40 and 48 pixels
+by nearest neighbour, without blending, so that the tray stays sharp from 125 to
+300 percent scaling; the tool picks the size from the taskbar's scaling. Larger
+maps give one image.
 """
 
 import os
@@ -94,7 +94,7 @@ def row_stride(width, bits):
     return ((width * bits + 31) // 32) * 4
 
 
-TRAY_SIZES = (16, 20, 24, 32)
+TRAY_SIZES = (16, 20, 24, 32, 40, 48)  # as kTrayPictureSizes in monitor/tray_icon.h
 
 
 def scaled(pixels, width, height, size):

@@ -370,23 +370,50 @@ def tray_icon_pictures():
     return pictures
 
 
-def identify_tray_icon(desk, pictures):
+def identify_tray_icon(desk, pictures, strict=False):
+    """The tray picture the first icon shows, or None. Only the picture's opaque pixels count,
+    unless `strict`: then every pixel of its square does, the others in the tray's own background,
+    so a picture drawn over an earlier one that shows through it matches none."""
     geometry = desk.tray_geometry()
     if not geometry:
         return None
-    x, y, _, h = geometry
-    w, hh, px = desk.grab(x, y, 24, min(h, 24))
+    x, y, w, h = geometry
+    gw, gh = min(w, 160), min(h, 24)
+    if gw < 32 or gh < 16:
+        return None
+    _, _, px = desk.grab(x, y, gw, gh)
+    # The tray's right end holds no icon: its commonest colour there is the background.
+    tail = [px[row * gw + col] for row in range(gh) for col in range(gw - 8, gw)]
+    background = max(set(tail), key=tail.count)
+    close = lambda a, b: max(abs(p - q) for p, q in zip(a, b)) <= 40
     best, best_score = None, None
     for name, pixels in pictures.items():
-        for dx in range(0, w - 15):
-            for dy in range(0, hh - 15):
-                score = sum(1 for (px_, py_, c) in pixels
-                            if max(abs(a - b) for a, b in zip(px[(py_ + dy) * w + px_ + dx], c)) > 40)
-                # The base picture lies inside the status pictures: on a tie the fuller picture wins.
+        opaque = {(px_, py_): c for px_, py_, c in pixels}
+        for dx in range(0, 9):
+            for dy in range(0, gh - 15):
+                score = 0
+                for py_ in range(16):
+                    row = (py_ + dy) * gw + dx
+                    for px_ in range(16):
+                        want = opaque.get((px_, py_), background if strict else None)
+                        if want is not None and not close(px[row + px_], want):
+                            score += 1
+                # The base picture lies inside the status pictures: on a tie the fuller one wins.
                 key = (score, -len(pixels))
                 if best_score is None or key < best_score:
                     best, best_score = name, key
     return best if best_score is not None and best_score[0] <= 4 else None
+
+
+def tray_frames(desk, seconds, pictures=None):
+    """What consecutive grabs of the tray show over `seconds`: one picture id per grab, None for a
+    grab that shows no picture cleanly."""
+    pictures = pictures or tray_icon_pictures()
+    frames = []
+    end = time.time() + seconds
+    while time.time() < end:
+        frames.append(identify_tray_icon(desk, pictures, strict=True))
+    return frames
 
 
 def read_ppm(argv, env=None):

@@ -162,6 +162,16 @@ class InformationDialogs(DriverDialogCase):
         self.assertEqual((stored["USBInformationPosX"], stored["USBInformationPosY"]), (123, 77),
                          "OK stores where the dialog stands")
 
+    def drawn_bar(self, hwnd, position):
+        """The colour that fills the battery bar's first `position` fifths on the screen, read from a
+        screenshot along the bar's middle row; None unless that stretch is one colour throughout."""
+        x, y, w, h = (int(v) for v in self.wine.probe("rect", hwnd, 1078).split())
+        time.sleep(0.3)  # the refresh's repaint
+        _, _, px = self.desk.grab(x, y + h // 2, w, 1)
+        # Inside the frame and short of the filled part's end, which may fall mid-pixel.
+        filled = px[3:max(4, w * position // 5 - 3)]
+        return filled[0] if len(set(filled)) == 1 else None
+
     def test_bluetooth_fields_and_the_battery_bar(self):
         self.wine.reg_add("BTHInformationPosY", "REG_BINARY", "8813")  # 5000
         self.start_all("set 2 version 2 0 0 20\nset 2 hci 6 8891\nset 2 lmp 5 777\nset 2 manufacturer 0xab\n"
@@ -177,12 +187,18 @@ class InformationDialogs(DriverDialogCase):
         # Driver 2.0.0.20 is newer than 1.4.0.12: the bar shows the level.
         self.assertEqual(self.wine.probe("enabled", hwnd, 1078).strip(), "1")
         self.assertEqual(self.wine.probe("progress", hwnd, 1078).strip(), "3 0 5 0xffff00")
+        self.assertEqual(self.drawn_bar(hwnd, 3), (255, 255, 0), "a yellow bar on the screen")
         self.desk.screenshot("information-bluetooth")
-        for command, bar in (("set 2 battery 0xef", "5 0 5 0x0000ff"), ("set 2 battery 0xee", "5 0 5 0x00ffff"),
-                             ("set 2 battery 2", "2 0 5 0xff0000"), ("set 2 battery 1", "1 0 5 0x000000")):
+        # Each level with a colour of its own, as the screen shows it.
+        for command, bar, colour in (("set 2 battery 0xef", "5 0 5 0x0000ff", (0, 0, 255)),
+                                     ("set 2 battery 0xee", "5 0 5 0x00ffff", (0, 255, 255)),
+                                     ("set 2 battery 4", "4 0 5 0x00ff00", (0, 255, 0)),
+                                     ("set 2 battery 2", "2 0 5 0xff0000", (255, 0, 0)),
+                                     ("set 2 battery 1", "1 0 5 0x000000", (0, 0, 0))):
             self.sim(command)
             self.click(hwnd, 1031)
             wait_for(lambda: self.wine.probe("progress", hwnd, 1078).strip() == bar, 10, what=f"bar {bar}")
+            self.assertEqual(self.drawn_bar(hwnd, int(bar.split()[0])), colour, f"the bar drawn for {command}")
         self.sim("set 2 status 14")
         self.click(hwnd, 1031)
         wait_for(lambda: self.text(hwnd, 1010) == "Wakening up from Sleep mode", 10, what="status 14")

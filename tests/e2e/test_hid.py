@@ -410,6 +410,49 @@ class ProductBehindTheHidStack(DriverCase):
         self.assertTrue({202, 203} <= self.icons_seen(10.0, until={202, 203}))
         self.assertFalse(self.log_lines(r"^BROADCAST"), "the notices came from the system, not the simulator")
 
+    def test_each_frame_shows_only_its_own_picture_and_the_icon_returns_with_a_new_tray(self):
+        # As a new user would meet it: both controllers, a force-feedback client, then a low
+        # battery. One frame a second, so consecutive grabs see every frame of the cycle.
+        self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 9)
+        self.wine.reg_add("EnableNotifyLowBattery", "REG_DWORD", 1)
+        self.start_driver()
+        self.start()
+        script, fflog = os.path.join(self.work, "ffsim.txt"), os.path.join(self.work, "ffsim.log")
+        with open(script, "w") as f:
+            f.write("claim FFSim 1 0 0 3\n")
+        self.wine.start("ffsim.exe", "--script", script, "--log", fflog)
+        wait_for(lambda: re.search(r"^CLAIM slot=", harness.read_text(fflog), re.M), 30, what="the claim")
+        icons = harness.tray_icon_pictures()
+        wait_for(lambda: harness.identify_tray_icon(self.desk, icons, strict=True) == 204, 15, what="the rumble frame")
+        frames = harness.tray_frames(self.desk, 6.0, icons)
+        self.desk.screenshot("tray-frames")
+        shown = [f for f in frames if f is not None]
+        # A grab may catch the tray between its background and the picture, once at most.
+        self.assertGreaterEqual(len(shown), len(frames) - 1, frames)
+        self.assertEqual(set(shown), {201, 202, 203, 204}, frames)
+        cycle = {201: 202, 202: 203, 203: 204, 204: 201}
+        changes = [f for i, f in enumerate(shown) if i == 0 or f != shown[i - 1]]
+        for before, after in zip(changes, changes[1:]):
+            self.assertEqual(after, cycle[before], f"consecutive frames {frames}")
+        # The low battery's steady picture, with nothing of the frame it replaced.
+        self.control_command("set 2 battery 1")
+        wait_for(lambda: harness.identify_tray_icon(self.desk, icons, strict=True) == 205, 10, what="the low-battery picture")
+        self.assertEqual(set(harness.tray_frames(self.desk, 1.5, icons)), {205})
+        # A tray that starts anew knows no icons until each program adds its own again; Wine's
+        # explorer cannot be restarted under a running desktop, so its loss and its announcement
+        # are played here as a restarted Explorer brings them.
+        self.wine.probe("tray-delete", self.main_window, 201)
+        wait_for(lambda: harness.identify_tray_icon(self.desk, icons, strict=True) is None, 10, what="the icon forgotten")
+        self.wine.probe("broadcast", "TaskbarCreated")
+        wait_for(lambda: harness.identify_tray_icon(self.desk, icons, strict=True) == 205, 10, what="the icon back")
+        self.menu_opens_within(2)
+        # Back in the cycle, frame after frame clean in the new tray as in the old.
+        self.control_command("set 2 battery 5")
+        frames = harness.tray_frames(self.desk, 3.0, icons)
+        shown = [f for f in frames if f is not None]
+        self.assertGreaterEqual(len(shown), len(frames) - 1, frames)
+        self.assertGreaterEqual(len(set(shown) - {205}), 2, frames)
+
     def test_a_driver_that_stops_answering_and_answers_again(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
         self.start_driver()

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -83,7 +84,7 @@ int Usage() {
           L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
           L" send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | select HWND ID INDEX | progress HWND "
           L"ID |"
-          L" move HWND X Y");
+          L" move HWND X Y | broadcast MESSAGE_NAME | rect HWND ID | tray-delete HWND ICON_ID");
     return 2;
 }
 
@@ -135,6 +136,11 @@ int wmain(int argc, wchar_t** argv) {
             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetForegroundWindow()))));
         return 0;
     }
+    if (cmd == L"broadcast" && argc >= 3) {
+        // A registered message to every top-level window, as Explorer announces a new taskbar.
+        const UINT msg = RegisterWindowMessageW(argv[2]);
+        return msg != 0 && PostMessageW(HWND_BROADCAST, msg, 0, 0) ? 0 : 1;
+    }
     if (argc < 4)
         return Usage();
     HWND window = ParseWindow(argv[2]);
@@ -145,6 +151,14 @@ int wmain(int argc, wchar_t** argv) {
                             SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE)
                    ? 0
                    : 1;
+    }
+    if (cmd == L"tray-delete") {
+        // What a tray that goes away does to every icon: it forgets it.
+        NOTIFYICONDATAW nid = {};
+        nid.cbSize = sizeof nid;
+        nid.hWnd = window;
+        nid.uID = static_cast<UINT>(wcstoul(argv[3], nullptr, 0));
+        return Shell_NotifyIconW(NIM_DELETE, &nid) ? 0 : 1;
     }
     if (cmd == L"post" || cmd == L"send") {
         if (argc < 6)
@@ -190,6 +204,14 @@ int wmain(int argc, wchar_t** argv) {
         PrintCombo(control);
     } else if (cmd == L"progress") {
         PrintProgress(control);
+    } else if (cmd == L"rect") {
+        // The control's client area on the screen, as "x y width height", to read its pixels.
+        RECT r = {};
+        GetClientRect(control, &r);
+        POINT origin = {0, 0};
+        ClientToScreen(control, &origin);
+        Print(std::to_wstring(origin.x) + L" " + std::to_wstring(origin.y) + L" " + std::to_wstring(r.right) +
+              L" " + std::to_wstring(r.bottom));
     } else if (cmd == L"select" && argc >= 5) {
         // As a user's pick: the selection, then the notice, posted so a slow handler does not block.
         SendMessageW(control, CB_SETCURSEL, static_cast<WPARAM>(wcstol(argv[4], nullptr, 0)), 0);

@@ -76,6 +76,33 @@ TEST(TrayIcon, EveryCodePicksItsPicture) {
         EXPECT_EQ(TrayIconIndex(c.value), c.index) << std::hex << c.value;
 }
 
+// Each scaling from 100 to 300 percent in the system's steps gets one of the icons' own pictures:
+// the slot's size where a picture of that size exists, else the largest that fits.
+TEST(TrayIcon, EveryScalingGetsAPictureOfItsOwn) {
+    const struct {
+        uint32_t dpi;
+        int slot;
+        int picture;
+    } cases[] = {{96, 16, 16},  {120, 20, 20}, {144, 24, 24}, {168, 28, 24}, {192, 32, 32},
+                 {216, 36, 32}, {240, 40, 40}, {264, 44, 40}, {288, 48, 48}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(TraySlotSize(c.dpi), c.slot) << c.dpi;
+        const int picture = TrayPictureSize(TraySlotSize(c.dpi));
+        EXPECT_EQ(picture, c.picture) << c.dpi;
+        int held = 0;
+        for (int size : kTrayPictureSizes)
+            held += size == picture;
+        EXPECT_EQ(held, 1) << "the icons hold a " << picture << "-pixel picture";
+    }
+    // Whatever the system reports, the pick stays one of the pictures.
+    EXPECT_EQ(TraySlotSize(0), 16);
+    EXPECT_EQ(TrayPictureSize(TraySlotSize(0)), 16);
+    EXPECT_EQ(TrayPictureSize(TraySlotSize(1)), 16);
+    EXPECT_EQ(TraySlotSize(0xFFFFFFFFu), 256);
+    EXPECT_EQ(TrayPictureSize(TraySlotSize(0xFFFFFFFFu)), 48);
+    EXPECT_EQ(TrayPictureSize(-5), 16);
+}
+
 TEST(VersionDialog, VersionAndModeTexts) {
     Utf16 text[64];
     FormatVersionText(text, 64, 0, 3, 5, 15);

@@ -12,6 +12,7 @@
 #include <dbt.h>
 #include "driver/device_port.h"
 #include "monitor/monitor.h"
+#include "monitor/tray_icon.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
@@ -56,7 +57,7 @@ TEST(ProfileMenu, RefusedFilesAreGreyedNamedAndKeepTheirIds) {
     state.profileCount = 0;
 }
 
-// Each tray icon carries its own image for each small-icon size from 100 to 200 percent
+// Each tray icon carries its own image for each size the tool picks, from 100 to 300 percent
 // scaling, so the loader never stretches a 16-pixel picture.
 TEST(TrayIcons, EachSmallIconSizeHasItsOwnImage) {
     HMODULE module = GetModuleHandleW(nullptr);
@@ -65,7 +66,7 @@ TEST(TrayIcons, EachSmallIconSizeHasItsOwnImage) {
         ASSERT_NE(group, nullptr) << icon;
         auto* directory = static_cast<BYTE*>(LockResource(LoadResource(module, group)));
         ASSERT_NE(directory, nullptr);
-        for (int size : {16, 20, 24, 32}) {
+        for (int size : kTrayPictureSizes) {
             const int id = LookupIconIdFromDirectoryEx(directory, TRUE, size, size, 0);
             HRSRC image = FindResourceW(module, MAKEINTRESOURCEW(id), MAKEINTRESOURCEW(3)); // RT_ICON
             ASSERT_NE(image, nullptr) << icon << " " << size;
