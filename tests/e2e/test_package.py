@@ -12,7 +12,7 @@ import time
 import unittest
 
 import harness
-from harness import BUILD, ROOT, SETTINGS_KEY, ToolTestCase, wait_for
+from harness import ARTIFACTS, BUILD, ROOT, SETTINGS_KEY, ToolTestCase, wait_for
 
 RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 TOOL_KEY = r"HKCU\Software\Corvane\Padwarden"
@@ -42,7 +42,9 @@ class Package(ToolTestCase):
         old = project_version()
         a, b, c, _ = (int(p) for p in old.split("."))
         new = f"{a}.{b}.{c + 1}.0"
+        between = f"{a}.{b}.{c}.{int(old.split('.')[3]) + 1}"
         cls.old_msi, cls.old_out = build_package(old)
+        cls.between_msi, cls.between_out = build_package(between)
         cls.new_msi, cls.new_out = build_package(new)
         # A fresh prefix: nothing of an earlier run's installs may count.
         prefix = os.path.join(BUILD, "e2e-prefix", cls.prefix_name)
@@ -138,6 +140,40 @@ class Package(ToolTestCase):
         self.assertNotIn("Padwarden", self.reg_values(RUN_KEY) or {})
         self.assertEqual(self.product_entries(), [])
 
+    def controls(self, hwnd):
+        """The children of a window as [{hwnd, visible, class, check, text}]."""
+        rows = []
+        for line in self.wine.probe("children", hwnd).splitlines():
+            parts = line.split("\t", 4)
+            if len(parts) == 5:
+                rows.append({"hwnd": parts[0], "visible": parts[1] == "1", "class": parts[2],
+                             "check": int(parts[3]), "text": parts[4]})
+        return rows
+
+    def control(self, hwnd, text):
+        found = [c for c in self.controls(hwnd) if c["text"] == text]
+        self.assertEqual(len(found), 1, f"one control {text!r} in {self.controls(hwnd)}")
+        return found[0]
+
+    def open_option_page(self, msi, log):
+        """msiexec with its full user interface, up to the option page: (process, page)."""
+        proc = subprocess.Popen(["wine", "msiexec", "/i", msi, "/l*v", os.path.join(OUT, log)], env=self.wine.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.wine.procs.append(proc)
+        page = wait_for(lambda: self.wine.find(title="Padwarden Setup"), 60, what="the option page")[0]
+        return proc, page
+
+    def screenshot_of(self, title, name):
+        """The window's own pixels: its X window, without the frame a window manager would draw."""
+        wid = wait_for(lambda: self.desk.xdo("search", "--name", f"^{title}$").stdout.decode().split(), 10,
+                       what=f"the X window of {title}")[0]
+        geometry = self.desk.xdo("getwindowgeometry", wid).stdout.decode()
+        x, y = re.search(r"Position: (\d+),(\d+)", geometry).groups()
+        w, h = re.search(r"Geometry: (\d+)x(\d+)", geometry).groups()
+        shot = self.desk.screenshot(name + "-screen")
+        subprocess.run(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage", os.path.join(ARTIFACTS, name + ".png")],
+                       check=True, timeout=30)
+
     def test_install_upgrade_downgrade_uninstall(self):
         old_version = re.search(r"package version (\S+)", self.old_out).group(1)
         new_version = re.search(r"package version (\S+)", self.new_out).group(1)
@@ -200,6 +236,42 @@ class Package(ToolTestCase):
         self.assertEqual(self.msiexec("/i", self.new_msi, "/qn", "STARTATLOGON=0", log="nologon.log"), 0,
                          self.log_text("nologon.log"))
         self.assert_installed(new_version, run_value=False)
+        self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
+        self.assert_removed()
+
+
+    def test_logon_choice_on_the_option_page_and_kept_by_upgrades(self):
+        versions = [re.search(r"package version (\S+)", out).group(1)
+                    for out in (self.old_out, self.between_out, self.new_out)]
+        # A first install with its user interface: the box is ticked; unticked, Install installs
+        # without the log-on start.
+        proc, page = self.open_option_page(self.old_msi, "options.log")
+        self.assertIn("Install Padwarden", [c["text"] for c in self.controls(page["hwnd"])])
+        box = self.control(page["hwnd"], "&Start Padwarden when I log on")
+        self.assertEqual(box["check"], 1, "ticked by default")
+        time.sleep(0.5)
+        self.screenshot_of("Padwarden Setup", "installer-options")
+        self.wine.probe("click", box["hwnd"], "-")
+        wait_for(lambda: self.wine.probe("check", box["hwnd"], "-").strip() == "0", 10, what="the unticked box")
+        self.wine.probe("click", self.control(page["hwnd"], "&Install")["hwnd"], "-")
+        self.assertEqual(proc.wait(120), 0, self.log_text("options.log"))
+        self.assert_installed(versions[0], run_value=False)
+
+        # A silent upgrade keeps the choice ...
+        self.assertEqual(self.msiexec("/i", self.between_msi, "/qn", log="kept.log"), 0, self.log_text("kept.log"))
+        self.assert_installed(versions[1], run_value=False)
+        # ... and the option page of the next one shows it; Cancel changes nothing.
+        proc, page = self.open_option_page(self.new_msi, "cancelled.log")
+        self.assertEqual(self.control(page["hwnd"], "&Start Padwarden when I log on")["check"], 0, "the kept choice")
+        self.wine.probe("click", self.control(page["hwnd"], "Cancel")["hwnd"], "-")
+        # 1602, ended by the user; a Linux exit status keeps its low byte.
+        self.assertEqual(proc.wait(60), 1602 & 0xFF)
+        self.assert_installed(versions[1], run_value=False)
+
+        # The property on the command line still decides.
+        self.assertEqual(self.msiexec("/i", self.new_msi, "/qn", "STARTATLOGON=1", log="turned-on.log"), 0,
+                         self.log_text("turned-on.log"))
+        self.assert_installed(versions[2], run_value=True)
         self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
         self.assert_removed()
 
