@@ -232,12 +232,14 @@ class Package(ToolTestCase):
         time.sleep(2)
         self.assertEqual(self.tool_pids(), [], "an uninstall starts nothing")
 
-        # STARTATLOGON=0 leaves the log-on start out of a silent install, and nothing else.
-        self.assertEqual(self.msiexec("/i", self.new_msi, "/qn", "STARTATLOGON=0", log="nologon.log"), 0,
-                         self.log_text("nologon.log"))
-        self.assert_installed(new_version, run_value=False)
-        self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
-        self.assert_removed()
+        # STARTATLOGON=0 leaves the log-on start out, and nothing else: silent, and with the reduced
+        # user interface, whose sequence runs without the option page.
+        for ui in ("/qn", "/qr"):
+            log = f"nologon{ui[1:]}.log"
+            self.assertEqual(self.msiexec("/i", self.new_msi, ui, "STARTATLOGON=0", log=log), 0, self.log_text(log))
+            self.assert_installed(new_version, run_value=False)
+            self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
+            self.assert_removed()
 
 
     def test_logon_choice_on_the_option_page_and_kept_by_upgrades(self):
