@@ -216,6 +216,17 @@ class Package(ToolTestCase):
         self.desk.screenshot("package-downgrade-refused")
         self.wine.probe("click", box["hwnd"], 1)
         self.assertNotEqual(ui.wait(60), 0)
+        # Windows shows it in the package's own error dialog instead, which Wine never opens: its
+        # preview, a text and the seven buttons Windows picks from.
+        preview = self.wine.start("msipreview.exe", self.old_msi, "ErrorDlg")
+        dialog = wait_for(lambda: self.wine.find(title="Padwarden Setup"), 30, what="the error dialog")[0]
+        controls = self.controls(dialog["hwnd"])
+        self.assertEqual(sorted(c["text"] for c in controls if c["class"].lower() == "button"),
+                         ["Abort", "Cancel", "Ignore", "No", "OK", "Retry", "Yes"])
+        self.assertEqual([c["class"].lower() for c in controls if c["class"].lower() != "button"], ["static"])
+        self.screenshot_of("Padwarden Setup", "installer-error-dialog")
+        preview.kill()
+        wait_for(lambda: not self.wine.find(title="Padwarden Setup"), 15, what="the preview closed")
         self.assert_installed(new_version, run_value=True)
         self.assertEqual(self.tool_pids(), after)
 
