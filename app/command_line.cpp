@@ -1,10 +1,8 @@
 #include "app/command_line.h"
 
-int IsDebugCommandLineText(const Utf16* commandLine) {
-    if (commandLine == nullptr)
-        return 0;
-    const Utf16* p = commandLine;
-    // Skip the program path so that a hyphen in the install folder cannot hide the switch.
+namespace {
+
+const Utf16* SkipProgramPath(const Utf16* p) {
     while (*p == u' ' || *p == u'\t')
         ++p;
     if (*p == u'"') {
@@ -17,6 +15,25 @@ int IsDebugCommandLineText(const Utf16* commandLine) {
         while (*p != 0 && *p != u' ' && *p != u'\t')
             ++p;
     }
+    return p;
+}
+
+// 1 when the argument at p is exactly word, ended by the line's end or a blank.
+int ArgumentIs(const Utf16* p, const char16_t* word) {
+    for (; *word != 0; ++p, ++word) {
+        if (*p != *word)
+            return 0;
+    }
+    return *p == 0 || *p == u' ' || *p == u'\t';
+}
+
+} // namespace
+
+int IsDebugCommandLineText(const Utf16* commandLine) {
+    if (commandLine == nullptr)
+        return 0;
+    // Skip the program path so that a hyphen in the install folder cannot hide the switch.
+    const Utf16* p = SkipProgramPath(commandLine);
     while (*p != 0 && *p != u'-')
         ++p;
     if (*p != u'-')
@@ -27,4 +44,19 @@ int IsDebugCommandLineText(const Utf16* commandLine) {
             return 0; // also stops at the terminator, which never equals a letter
     }
     return 1;
+}
+
+SetupSwitch SetupSwitchOf(const Utf16* commandLine) {
+    if (commandLine == nullptr)
+        return SetupSwitch::None;
+    const Utf16* p = SkipProgramPath(commandLine);
+    while (*p == u' ' || *p == u'\t')
+        ++p;
+    if (ArgumentIs(p, u"-exit"))
+        return SetupSwitch::Exit;
+    if (ArgumentIs(p, u"-exit-for-setup"))
+        return SetupSwitch::ExitForSetup;
+    if (ArgumentIs(p, u"-start-after-setup"))
+        return SetupSwitch::StartAfterSetup;
+    return SetupSwitch::None;
 }

@@ -4,3 +4,15 @@
 // 1 when the debug switch is on the command line: the first hyphen after the program's own path
 // (the first token, quoted or not) followed by exactly "debug"; later letters do not matter.
 int IsDebugCommandLineText(const Utf16* commandLine);
+
+// What an installer asks of the program before and after it replaces the files.
+enum class SetupSwitch {
+    None,
+    Exit,            // "-exit": end the running copy through its Exit command
+    ExitForSetup,    // "-exit-for-setup": the same, noting that it ran so that a setup restarts it
+    StartAfterSetup, // "-start-after-setup": run only when a setup ended a running copy
+};
+
+// The switch is the whole first argument after the program path; anything else is None, so
+// that "-debug" and every other line start the tool as before.
+SetupSwitch SetupSwitchOf(const Utf16* commandLine);

@@ -21,6 +21,8 @@ inline wchar_t* W(Utf16* s) {
 int StartUp(HINSTANCE instance);
 void InitializeToolState(ToolState* state);
 int IsDebugCommandLine();
+// Carries out an installer's switch (see SetupSwitch); 1 when the process goes on as the tool.
+int RunSetupSwitch();
 void ShutDown(ToolState* state);
 // Tells the user that the Monitor thread could not start, then takes the icon and window down.
 void FailMonitorThreadStart(ToolState* state);

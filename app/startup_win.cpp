@@ -92,6 +92,9 @@ int IsDebugCommandLine() {
 }
 
 int StartUp(HINSTANCE instance) {
+    // Before the single-instance mutex: the copy that ends the running one must not be it.
+    if (!RunSetupSwitch())
+        return 0;
     wchar_t mutexName[128];
     LoadText(IDS_MUTEX_NAME, mutexName, 128);
     HANDLE single = CreateMutexW(nullptr, TRUE, mutexName);

@@ -28,6 +28,11 @@ if(BENCH_SOURCES AND benchmark_FOUND AND NOT PADWARDEN_SANITIZE)
   add_test(NAME benchmarks COMMAND padwarden_bench --benchmark_min_time=0.05)
 endif()
 
+if(NOT PADWARDEN_SANITIZE)
+  # The Windows workflow runs elsewhere: here its file is parsed and its shape checked.
+  add_test(NAME windows_workflow COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/workflow/check_windows_workflow.py)
+endif()
+
 foreach(dir ${PADWARDEN_SANITIZER_DIRS})
   get_filename_component(name ${dir} NAME)
   add_test(NAME ${name}_suite COMMAND ${dir}/padwarden_native_tests --gtest_brief=1)

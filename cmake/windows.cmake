@@ -1,13 +1,20 @@
 enable_language(RC)
 
 set(WIN_LIBS hid setupapi cfgmgr32 shell32 user32 gdi32 advapi32)
+add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 if(MINGW)
   # No MinGW runtime DLL has to travel with the executables.
   add_link_options(-static)
-  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
-else()
-  add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
+elseif(MSVC)
+  # The static runtime (CMAKE_MSVC_RUNTIME_LIBRARY, set before the first target) keeps the
+  # VC++ redistributable away, as -static does above. The manifest is the one that the .rc
+  # embeds; the linker must not add a second, generated one.
+  add_link_options(/MANIFEST:NO)
 endif()
+
+# The version numbers of the project, for the version resources.
+set(PADWARDEN_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
+configure_file(${CMAKE_SOURCE_DIR}/resources/version.h.in ${PADWARDEN_GENERATED_DIR}/padwarden_version.h @ONLY)
 
 # Icons are drawn from the text pixel maps in resources/icons by a small script.
 file(GLOB ICON_MAPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/icons/*.txt)
@@ -37,9 +44,12 @@ set_property(TARGET padwarden_core PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
 
 function(padwarden_executable name)
   add_executable(${name} WIN32 ${CMAKE_SOURCE_DIR}/app/entry_win.cpp ${RC_MAIN} ${ARGN})
-  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR})
+  target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR} ${PADWARDEN_GENERATED_DIR})
   add_dependencies(${name} padwarden_icons)
   target_link_libraries(${name} PRIVATE padwarden_shell)
+  if(name STREQUAL "padwarden-sim")
+    target_compile_definitions(${name} PRIVATE PADWARDEN_SIM_BUILD)
+  endif()
   if(MINGW)
     target_link_options(${name} PRIVATE -municode)
     # The debug information goes to a file beside the program: Wine loads every section of a
@@ -66,22 +76,46 @@ if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp)
   # Console program: replies and "ds3sim ready" go to stdout.
   add_executable(ds3sim ${CMAKE_SOURCE_DIR}/sim/ds3sim_win.cpp ${CMAKE_SOURCE_DIR}/sim/hid_nodes_win.cpp)
   target_link_libraries(ds3sim PRIVATE padwarden_sim_core user32 shell32 setupapi)
-  add_dependencies(ds3sim pwds3relay)
+  if(MINGW)
+    add_dependencies(ds3sim pwds3relay)
+  endif()
 endif()
 
-# GoogleTest from Debian's sources, built with this toolchain.
-set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
-set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
-set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
-add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
-target_compile_options(gtest PRIVATE -Wno-error)
-target_compile_options(gtest_main PRIVATE -Wno-error)
+# GoogleTest: from its sources (a folder given by PADWARDEN_GTEST_SOURCE_DIR; with MinGW on
+# Debian, the googletest package's), built here with this toolchain and the static runtime, or,
+# without a source folder, an installed package found through GTest_DIR (its
+# lib/cmake/GTest folder), which must have been built with the static runtime as well.
+if(MINGW AND EXISTS /usr/src/googletest/CMakeLists.txt)
+  set(PADWARDEN_GTEST_DEFAULT /usr/src/googletest)
+else()
+  set(PADWARDEN_GTEST_DEFAULT "")
+endif()
+set(PADWARDEN_GTEST_SOURCE_DIR "${PADWARDEN_GTEST_DEFAULT}" CACHE PATH "GoogleTest source folder to build (empty: find_package(GTest CONFIG) through GTest_DIR)")
+if(PADWARDEN_GTEST_SOURCE_DIR)
+  set(gtest_force_shared_crt OFF CACHE BOOL "" FORCE)
+  set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
+  set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
+  add_subdirectory(${PADWARDEN_GTEST_SOURCE_DIR} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
+  # Its own warnings are not this project's to fail on.
+  if(MSVC)
+    target_compile_options(gtest PRIVATE /WX-)
+    target_compile_options(gtest_main PRIVATE /WX-)
+  else()
+    target_compile_options(gtest PRIVATE -Wno-error)
+    target_compile_options(gtest_main PRIVATE -Wno-error)
+  endif()
+  set(PADWARDEN_GTEST_LIBS gtest gtest_main)
+else()
+  find_package(GTest CONFIG REQUIRED)
+  set(PADWARDEN_GTEST_LIBS GTest::gtest GTest::gtest_main)
+endif()
 
 file(GLOB WIN_TEST_SOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/windows/*.cpp)
 add_executable(padwarden_win_tests ${WIN_TEST_SOURCES} ${RC_MAIN} ${CMAKE_SOURCE_DIR}/driver/device_port_win.cpp)
-target_include_directories(padwarden_win_tests PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR})
+target_include_directories(padwarden_win_tests PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR}
+                           ${PADWARDEN_GENERATED_DIR})
 add_dependencies(padwarden_win_tests padwarden_icons)
-target_link_libraries(padwarden_win_tests PRIVATE padwarden_shell gtest gtest_main)
+target_link_libraries(padwarden_win_tests PRIVATE padwarden_shell ${PADWARDEN_GTEST_LIBS})
 
 # Instruments of the end-to-end tier.
 file(GLOB E2E_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_win.cpp)
@@ -89,7 +123,7 @@ foreach(t ${E2E_TOOLS})
   get_filename_component(name ${t} NAME_WE)
   string(REGEX REPLACE "_win$" "" name ${name})
   add_executable(${name} ${t})
-  target_link_libraries(${name} PRIVATE user32 shell32 comctl32 hid setupapi)
+  target_link_libraries(${name} PRIVATE user32 shell32 comctl32 hid setupapi msi)
   if(MINGW)
     target_link_options(${name} PRIVATE -municode)
   endif()
@@ -116,13 +150,16 @@ if(TARGET padwarden_sim_core AND EXISTS ${CMAKE_SOURCE_DIR}/sim/ffsim_win.cpp)
 endif()
 
 # The relay minidriver behind the HID stack: a freestanding kernel-mode image loaded by the
-# system's HID class driver, with its INF beside ds3sim.exe, which installs it.
-set(RELAY_DIR ${CMAKE_SOURCE_DIR}/sim/hid_relay)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pwds3relay.sys ${CMAKE_BINARY_DIR}/pwds3relay.inf
-  COMMAND ${CMAKE_C_COMPILER} -O2 -Wall -Wextra -Werror -ffreestanding -fno-builtin -fno-stack-protector
-          -shared -nostdlib -nostartfiles -Wl,--subsystem,native -Wl,--entry,DriverEntry -Wl,--dynamicbase
-          -Wl,--nxcompat -o ${CMAKE_BINARY_DIR}/pwds3relay.sys ${RELAY_DIR}/relay.c -lntoskrnl -lhidclass -lgcc
-  COMMAND ${CMAKE_COMMAND} -E copy ${RELAY_DIR}/pwds3relay.inf ${CMAKE_BINARY_DIR}/pwds3relay.inf
-  DEPENDS ${RELAY_DIR}/relay.c ${RELAY_DIR}/relay_wire.h ${RELAY_DIR}/pwds3relay.inf
-  COMMENT "Building the HID relay minidriver")
-add_custom_target(pwds3relay ALL DEPENDS ${CMAKE_BINARY_DIR}/pwds3relay.sys ${CMAKE_BINARY_DIR}/pwds3relay.inf)
+# system's HID class driver, with its INF beside ds3sim.exe, which installs it. It is built with
+# GCC's freestanding options and only serves the end-to-end tier under Wine.
+if(MINGW)
+  set(RELAY_DIR ${CMAKE_SOURCE_DIR}/sim/hid_relay)
+  add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/pwds3relay.sys ${CMAKE_BINARY_DIR}/pwds3relay.inf
+    COMMAND ${CMAKE_C_COMPILER} -O2 -Wall -Wextra -Werror -ffreestanding -fno-builtin -fno-stack-protector
+            -shared -nostdlib -nostartfiles -Wl,--subsystem,native -Wl,--entry,DriverEntry -Wl,--dynamicbase
+            -Wl,--nxcompat -o ${CMAKE_BINARY_DIR}/pwds3relay.sys ${RELAY_DIR}/relay.c -lntoskrnl -lhidclass -lgcc
+    COMMAND ${CMAKE_COMMAND} -E copy ${RELAY_DIR}/pwds3relay.inf ${CMAKE_BINARY_DIR}/pwds3relay.inf
+    DEPENDS ${RELAY_DIR}/relay.c ${RELAY_DIR}/relay_wire.h ${RELAY_DIR}/pwds3relay.inf
+    COMMENT "Building the HID relay minidriver")
+  add_custom_target(pwds3relay ALL DEPENDS ${CMAKE_BINARY_DIR}/pwds3relay.sys ${CMAKE_BINARY_DIR}/pwds3relay.inf)
+endif()

@@ -77,14 +77,29 @@ BOOL CALLBACK ListOne(HWND window, LPARAM) {
     return TRUE;
 }
 
+// One line per direct child: handle, visible, class, check state (-1 for other than buttons), text.
+// For windows whose controls carry no IDs, such as Windows Installer's dialogs.
+BOOL CALLBACK ListChild(HWND child, LPARAM parent) {
+    if (GetParent(child) != reinterpret_cast<HWND>(parent))
+        return TRUE;
+    wchar_t cls[256] = {};
+    GetClassNameW(child, cls, 256);
+    const LRESULT check = _wcsicmp(cls, L"Button") == 0 ? SendMessageW(child, BM_GETCHECK, 0, 0) : -1;
+    wchar_t head[512];
+    swprintf(head, 512, L"0x%llx\t%d\t%ls\t%d\t",
+             static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(child)),
+             IsWindowVisible(child) ? 1 : 0, cls, static_cast<int>(check));
+    Print(std::wstring(head) + Text(child));
+    return TRUE;
+}
+
 int Usage() {
-    Print(L"usage: winprobe windows | foreground | workarea | focus HWND | text HWND ID | check HWND ID | "
-          L"visible HWND "
-          L"ID |"
-          L" enabled HWND ID | click HWND ID | settext HWND ID TEXT | post HWND MSG WPARAM LPARAM [COUNT] |"
-          L" send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | select HWND ID INDEX | progress HWND "
-          L"ID |"
-          L" move HWND X Y | broadcast MESSAGE_NAME | rect HWND ID | tray-delete HWND ICON_ID");
+    Print(
+        L"usage: winprobe windows | foreground | workarea | children HWND | focus HWND | text HWND ID | "
+        L"check HWND ID | visible HWND ID | enabled HWND ID | click HWND ID | settext HWND ID TEXT | "
+        L"post HWND MSG WPARAM LPARAM [COUNT] | send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | "
+        L"select HWND ID INDEX | progress HWND ID | move HWND X Y | broadcast MESSAGE_NAME | rect HWND ID | "
+        L"tray-delete HWND ICON_ID (an ID of - names HWND itself)");
     return 2;
 }
 
@@ -141,6 +156,10 @@ int wmain(int argc, wchar_t** argv) {
         const UINT msg = RegisterWindowMessageW(argv[2]);
         return msg != 0 && PostMessageW(HWND_BROADCAST, msg, 0, 0) ? 0 : 1;
     }
+    if (cmd == L"children" && argc >= 3) {
+        EnumChildWindows(ParseWindow(argv[2]), ListChild, reinterpret_cast<LPARAM>(ParseWindow(argv[2])));
+        return 0;
+    }
     if (argc < 4)
         return Usage();
     HWND window = ParseWindow(argv[2]);
@@ -184,7 +203,10 @@ int wmain(int argc, wchar_t** argv) {
         Print(std::to_wstring(static_cast<unsigned long long>(result)));
         return 0;
     }
-    HWND control = GetDlgItem(window, static_cast<int>(wcstol(argv[3], nullptr, 0)));
+    // "-" for the ID: the handle is the control itself.
+    HWND control = wcscmp(argv[3], L"-") == 0
+                       ? window
+                       : GetDlgItem(window, static_cast<int>(wcstol(argv[3], nullptr, 0)));
     if (control == nullptr) {
         Print(L"no such control");
         return 1;

@@ -141,6 +141,35 @@ TEST(CommandLine, DebugSwitchRule) {
     EXPECT_EQ(IsDebugCommandLineText(nullptr), 0);
 }
 
+TEST(CommandLine, SetupSwitches) {
+    struct Case {
+        const char16_t* line;
+        SetupSwitch want;
+    } cases[] = {
+        {u"padwarden.exe -exit", SetupSwitch::Exit},
+        {u"\"C:\\Users\\a b\\Padwarden\\padwarden.exe\" -exit", SetupSwitch::Exit},
+        {u"padwarden.exe  -exit  ", SetupSwitch::Exit},
+        {u"padwarden.exe -exit-for-setup", SetupSwitch::ExitForSetup},
+        {u"padwarden.exe -start-after-setup", SetupSwitch::StartAfterSetup},
+        {u"padwarden.exe -exits", SetupSwitch::None},
+        {u"padwarden.exe -Exit", SetupSwitch::None},
+        {u"padwarden.exe -exit-for", SetupSwitch::None},
+        {u"padwarden.exe -debug -exit", SetupSwitch::None}, // only the first argument counts
+        {u"padwarden.exe -debug", SetupSwitch::None},
+        {u"C:\\pad-exit\\padwarden.exe", SetupSwitch::None}, // never found in the path
+        {u"\"C:\\x -exit", SetupSwitch::None},               // unterminated quote swallows it
+        {u"padwarden.exe", SetupSwitch::None},
+        {u"", SetupSwitch::None},
+    };
+    for (const Case& c : cases) {
+        std::u16string line(c.line);
+        EXPECT_EQ(SetupSwitchOf(c.line), c.want) << std::string(line.begin(), line.end());
+        // The setup switches never turn debug mode on.
+        EXPECT_EQ(IsDebugCommandLineText(c.line), line.find(u"-debug") != std::u16string::npos ? 1 : 0);
+    }
+    EXPECT_EQ(SetupSwitchOf(nullptr), SetupSwitch::None);
+}
+
 TEST(Dispatch, CommandGating) {
     static ToolState state;
     InitializeToolStateDefaults(&state);

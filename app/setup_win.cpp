@@ -1,0 +1,87 @@
+#include "app/command_line.h"
+#include "app/shell_win.h"
+#include "resources/resource.h"
+
+namespace {
+
+// Beside the settings, not among them: the settings key holds only what Exit writes.
+const wchar_t kToolKey[] = L"Software\\Corvane\\Padwarden";
+const wchar_t kRestartValue[] = L"RestartAfterSetup";
+
+// Exit waits for the Monitor thread (at most 1.5 s) and saves the settings; a few seconds more
+// cover a slow disk. An installer must not hang on a copy that will not end.
+constexpr DWORD kExitWaitMs = 10000;
+
+HWND FindRunningCopy() {
+    wchar_t className[256];
+    wchar_t caption[256];
+    LoadText(IDS_CLASS_NAME, className, 256);
+    LoadText(IDS_CAPTION, caption, 256);
+    return FindWindowW(className, caption);
+}
+
+// 1 when a running copy was found and has ended through its own Exit command.
+int EndRunningCopy() {
+    HWND window = FindRunningCopy();
+    if (window == nullptr)
+        return 0;
+    DWORD processId = 0;
+    GetWindowThreadProcessId(window, &processId);
+    HANDLE process = processId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
+    // Exactly what the tray menu's Exit sends, so the settings are saved as the user would save them.
+    if (!PostMessageW(window, WM_COMMAND, IDM_EXIT, 0)) {
+        if (process != nullptr)
+            CloseHandle(process);
+        return 0;
+    }
+    int ended = 0;
+    if (process != nullptr) {
+        ended = WaitForSingleObject(process, kExitWaitMs) == WAIT_OBJECT_0 ? 1 : 0;
+        CloseHandle(process);
+    }
+    return ended;
+}
+
+void WriteRestartNote(int ranBefore) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExW(HKEY_CURRENT_USER, kToolKey, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        return;
+    if (ranBefore) {
+        const DWORD one = 1;
+        RegSetValueExW(key, kRestartValue, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), sizeof one);
+    } else {
+        // A note left by a setup that failed half-way must not start the tool after the next one.
+        RegDeleteValueW(key, kRestartValue);
+    }
+    RegCloseKey(key);
+}
+
+// Reads and clears the note: 1 when the setup before this one ended a running copy.
+int TakeRestartNote() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, kToolKey, 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return 0;
+    DWORD value = 0;
+    DWORD size = sizeof value;
+    DWORD type = 0;
+    const int noted = RegQueryValueExW(key, kRestartValue, nullptr, &type, reinterpret_cast<BYTE*>(&value),
+                                       &size) == ERROR_SUCCESS &&
+                      type == REG_DWORD && size == sizeof value && value != 0;
+    RegDeleteValueW(key, kRestartValue);
+    RegCloseKey(key);
+    return noted ? 1 : 0;
+}
+
+} // namespace
+
+int RunSetupSwitch() {
+    static_assert(sizeof(wchar_t) == sizeof(Utf16), "UTF-16 wide characters");
+    switch (SetupSwitchOf(reinterpret_cast<const Utf16*>(GetCommandLineW()))) {
+    case SetupSwitch::None: return 1;
+    case SetupSwitch::Exit: EndRunningCopy(); return 0;
+    case SetupSwitch::ExitForSetup: WriteRestartNote(EndRunningCopy()); return 0;
+    case SetupSwitch::StartAfterSetup: return TakeRestartNote();
+    }
+    return 0;
+}
