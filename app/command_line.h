@@ -1,5 +1,5 @@
 #pragma once
-#include "app/text.h"
+#include "core/text.h"
 
 // 1 when the debug switch is on the command line: the first hyphen after the program's own path
 // (the first token, quoted or not) followed by exactly "debug"; later letters do not matter.

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 enum class CommandAction {
     None,

@@ -1,4 +1,4 @@
-#include "app/shell_win.h"
+#include "app/app_win.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     return StartUp(instance);

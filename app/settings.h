@@ -2,8 +2,8 @@
 #pragma once
 #include <cstdint>
 
-#include "app/text.h"
-#include "app/tool_state.h"
+#include "core/text.h"
+#include "core/tool_state.h"
 
 constexpr int kPositionSettingCount = 14;
 constexpr int kDwordSettingCount = 6;

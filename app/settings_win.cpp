@@ -1,5 +1,5 @@
 #include "app/settings.h"
-#include "app/shell_win.h"
+#include "app/app_win.h"
 
 namespace {
 const wchar_t kSettingsKey[] = L"Software\\Corvane\\Padwarden\\Parameters";

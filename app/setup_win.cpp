@@ -1,5 +1,5 @@
 #include "app/command_line.h"
-#include "app/shell_win.h"
+#include "app/app_win.h"
 #include "resources/resource.h"
 
 namespace {

@@ -1,9 +1,10 @@
 #include "app/command_line.h"
 #include "app/settings.h"
-#include "app/shell_win.h"
+#include "app/app_win.h"
+#include "monitor/tray_win.h"
 
 #include <commctrl.h>
-#include "app/ui_port.h"
+#include "core/ui_port.h"
 #include "driver/discovery.h"
 #include "monitor/monitor.h"
 #include "profiles/profile_library.h"

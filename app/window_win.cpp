@@ -1,7 +1,9 @@
 #include "app/dispatch.h"
 #include "app/settings.h"
-#include "app/shell_win.h"
-#include "app/ui_port.h"
+#include "app/app_win.h"
+#include "dialogs/dialogs_win.h"
+#include "monitor/tray_win.h"
+#include "core/ui_port.h"
 
 #include "driver/discovery.h"
 #include "driver/driver_link.h"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "app/ui_port.h"
+#include "core/ui_port.h"
 #include "bench/bench_allocations.h"
 #include "driver/discovery.h"
 #include "monitor/battery_log.h"

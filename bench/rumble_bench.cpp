@@ -5,7 +5,7 @@
 #include <bit>
 #include <cstring>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "bench/bench_allocations.h"
 #include "rumble/rumble_block.h"
 #include "rumble/rumble_port_memory.h"

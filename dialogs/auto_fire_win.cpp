@@ -1,6 +1,6 @@
-#include "app/shell_win.h"
+#include "dialogs/dialogs_win.h"
 
-#include "app/ui_port.h"
+#include "core/ui_port.h"
 #include "dialogs/information.h"
 #include "driver/driver_link.h"
 #include "resources/resource.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "dialogs/information.h"
 #include "driver/control_report.h"
 #include "driver/driver_link.h"

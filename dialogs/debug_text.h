@@ -2,8 +2,8 @@
 #pragma once
 #include <cstdint>
 
-#include "app/text.h"
-#include "app/tool_state.h"
+#include "core/text.h"
+#include "core/tool_state.h"
 
 constexpr int kDebugTextChars = 2048;
 constexpr int kDebugLineChars = 64;

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/text.h"
+#include "core/text.h"
 
 // " 0. 3. 5.0015": the tool version with the first three numbers in two columns.
 void FormatVersionText(Utf16* out, size_t capacity, uint32_t a, uint32_t b, uint32_t c, uint32_t d);

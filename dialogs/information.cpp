@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "driver/control_report.h"
 #include "resources/resource.h"
 

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "app/tool_state.h"
-#include "driver/device_slot.h"
+#include "core/tool_state.h"
+#include "core/device_slot.h"
 
 constexpr int kFieldTextChars = 48;
 constexpr int kAutoFireBoxCount = 17;

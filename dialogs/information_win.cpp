@@ -1,7 +1,7 @@
-#include "app/shell_win.h"
+#include "dialogs/dialogs_win.h"
 
 #include <commctrl.h>
-#include "app/ui_port.h"
+#include "core/ui_port.h"
 #include "dialogs/debug_text.h"
 #include "dialogs/information.h"
 #include "driver/control_report.h"

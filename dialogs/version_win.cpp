@@ -1,4 +1,4 @@
-#include "app/shell_win.h"
+#include "dialogs/dialogs_win.h"
 #include "dialogs/dialog_logic.h"
 #include "resources/resource.h"
 

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "profiles/profile_record.h"
 
 namespace {

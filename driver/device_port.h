@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/text.h"
-#include "driver/device_slot.h"
+#include "core/text.h"
+#include "core/device_slot.h"
 
 enum class EnumResult { Found, Skip, End };
 

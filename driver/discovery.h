@@ -3,7 +3,7 @@
 #include <chrono>
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 // Walks the present HID interfaces and fills each empty transport slot with the first device
 // whose answer carries that transport's tag. 1 when this call placed at least one device.
@@ -28,3 +28,10 @@ int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_
 int RunDeferredNotices(ToolState* state);
 // Releases the watches kept for query-removes still waiting for their outcome (shut-down).
 void ReleasePendingWatches(ToolState* state);
+
+// Stops the slot's removal notice and closes its handle; the caller holds the slot's lock.
+void ReleaseSlotHandle(DeviceSlot* slot);
+// Takes the slot's lock if it comes free by `deadline`, trying once a millisecond, so that the
+// window thread can give up on a lock a stuck device call holds (std::timed_mutex would do the
+// same, but its timed lock is invisible to ThreadSanitizer). 1 when the lock is now held.
+int LockSlotBy(DeviceSlot* slot, std::chrono::steady_clock::time_point deadline);

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-#include "app/tool_state.h"
-#include "driver/device_slot.h"
+#include "core/tool_state.h"
+#include "core/device_slot.h"
 
 struct ProfileSetting;
 

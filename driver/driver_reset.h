@@ -1,7 +1,7 @@
 // Restarting the device node under the controller driver's HID device.
 #pragma once
 
-#include "driver/device_slot.h"
+#include "core/device_slot.h"
 
 // Closes the slot's handle (the slot stays closed whatever happens), finds the present device
 // whose instance id is the slot's parentInstanceId and asks for a property change on it.

@@ -1,20 +1,14 @@
-// The daily battery log's file name and line format, and the change test that decides a line.
+// The daily battery log's line format and the change test that decides a line.
 #pragma once
 #include <cstdint>
 
-#include "app/text.h"
-#include "app/tool_state.h"
+#include "core/battery_log_file.h"
+#include "core/tool_state.h"
 
 constexpr int kBatteryLogLineSize = 56;
 // The logged span of the DEBUGRAWDATA record.
 constexpr int kBatteryLogFirstByte = 35;
 
-// "PdwnBattery_YYYYMMDD.log"; 0 when it does not fit.
-int FormatBatteryLogName(Utf16* out, size_t capacity, uint32_t year, uint32_t month, uint32_t day);
-// `folder`, a backslash and the day's file name; 0 (and nothing usable in `out`) when the folder
-// is empty or the whole path does not fit.
-int FormatBatteryLogPath(Utf16* out, size_t capacity, const Utf16* folder, uint32_t year, uint32_t month,
-                         uint32_t day);
 // "hh:mm:ss " + fifteen "XX " groups + " " + LF, exactly 56 bytes, no terminator.
 void FormatBatteryLogLine(uint8_t out[kBatteryLogLineSize], uint32_t hour, uint32_t minute, uint32_t second,
                           const uint8_t bytes[kBatteryLogBytes]);
@@ -24,4 +18,3 @@ int BatteryBytesChanged(const uint8_t record[81], const uint8_t last[kBatteryLog
 // Platform services of the log: the local time of day and one write to the open file.
 void GetLocalClock(uint32_t* hour, uint32_t* minute, uint32_t* second);
 void AppendBatteryLog(KernelHandle file, const uint8_t* bytes, uint32_t size);
-int IsOpenLogFile(KernelHandle file);

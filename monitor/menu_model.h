@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 // Positions inside the tracked popup and its sub-menus (the same in both menu resources).
 constexpr int kMenuPosUsb = 0;

@@ -2,7 +2,7 @@
 
 #include <chrono>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "driver/discovery.h"
 #include "driver/driver_link.h"
 #include "monitor/tray_icon.h"

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 constexpr uint32_t kIconBase = 1;
 constexpr uint32_t kIconUsb = 2;

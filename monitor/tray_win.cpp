@@ -1,6 +1,6 @@
 #include <new>
 
-#include "app/shell_win.h"
+#include "monitor/tray_win.h"
 #include "monitor/menu_model.h"
 #include "monitor/tray_icon.h"
 #include "profiles/profile_library.h"

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/text.h"
+#include "core/text.h"
 #include "profiles/profile_record.h"
 
 // The two reads a profile needs, so that the same parse can run over the platform's reader and

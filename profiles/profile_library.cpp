@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 #include "profiles/profile_file.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/text.h"
+#include "core/text.h"
 
 struct ToolState;
 

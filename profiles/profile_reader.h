@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/text.h"
+#include "core/text.h"
 
 // Text of `key` in `section` of the file at `path`, or `defaultText` when the key is missing.
 // Cut to capacity - 1 units and terminated when capacity is nonzero; returns the units kept.

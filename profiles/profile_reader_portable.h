@@ -20,7 +20,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/text.h"
+#include "core/text.h"
 
 constexpr size_t kMaxPortableProfileBytes = size_t{1} << 20;
 

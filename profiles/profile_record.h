@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/text.h"
+#include "core/text.h"
 
 constexpr int kProfileFileNameChars = 260;
 constexpr int kProfileTitleChars = 32;

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <thread>
 
-#include "app/bytes.h"
-#include "app/ui_port.h"
+#include "core/bytes.h"
+#include "core/ui_port.h"
 #include "resources/resource.h"
 #include "rumble/rumble_port.h"
 

@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 constexpr uint32_t kRumbleBlockSize = 5424;
 constexpr uint32_t kRumbleHeaderSize = 16;

@@ -2,8 +2,8 @@
 // and the raw viewer (modal, debug mode).
 #include <cstdlib>
 
-#include "app/bytes.h"
-#include "app/shell_win.h"
+#include "core/bytes.h"
+#include "core/shell_win.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"
 #include "rumble/rumble_text.h"

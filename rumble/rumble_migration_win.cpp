@@ -1,6 +1,6 @@
 // Copying the rumble rows from the driver's old machine-wide key to the force-feedback driver's
 // per-user key.
-#include "app/shell_win.h"
+#include "core/shell_win.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"
 #include "rumble/rumble_text.h"

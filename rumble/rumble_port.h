@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 enum class RumbleWaitResult { Signalled, Abandoned, TimedOut, Failed };
 

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "rumble/rumble_block.h"
 
 const uint32_t kRumbleEditFields[5] = {kSlotGain, kSlotSmallThreshold, kSlotLargeLow, kSlotLargeMid,

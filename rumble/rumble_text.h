@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/text.h"
+#include "core/text.h"
 
 constexpr size_t kRumbleTitleUnits = 128;
 constexpr size_t kRumbleFieldUnits = 32;

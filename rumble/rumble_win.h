@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 INT_PTR CALLBACK RumbleSettingDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK FfInformationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);

@@ -1,6 +1,6 @@
 #include "sim/sim_model.h"
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "sim/sim_log.h"
 
 #include <cstring>

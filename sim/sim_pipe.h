@@ -16,7 +16,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "driver/device_port.h"
 #include "sim/hid_relay/relay_wire.h"
 

@@ -1,6 +1,6 @@
 // The tray, clock, log-file and message-box services, as inert stand-ins: a fuzz run must reach
 // the logic's decisions, not the desktop.
-#include "app/ui_port.h"
+#include "core/ui_port.h"
 #include "monitor/battery_log.h"
 #include "monitor/monitor.h"
 

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "rumble/rumble_block.h"
 #include "rumble/rumble_text.h"
 

@@ -4,7 +4,7 @@
 #include "app/command_line.h"
 #include "app/dispatch.h"
 #include "app/settings.h"
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 #include "resources/resource.h"
 
 namespace {

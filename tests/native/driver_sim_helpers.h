@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 #include "sim/sim_driver.h"
 
 class SimulatedDriver : public ::testing::Test {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "rumble/rumble_block.h"
 #include "rumble/rumble_text.h"
 #include "sim/ff_client.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "dialogs/debug_text.h"
 #include "dialogs/information.h"
 #include "driver/control_report.h"

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "dialogs/placement.h"
+#include "core/placement.h"
 
 namespace {
 

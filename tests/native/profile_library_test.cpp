@@ -6,7 +6,7 @@
 #include <memory>
 #include <string>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_library_native.h"
 #include "profiles/profile_record.h"

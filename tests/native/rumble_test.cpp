@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "monitor/monitor.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"

@@ -11,7 +11,7 @@
 #include <functional>
 #include <thread>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "driver/device_port.h"
 #include "sim/sim_driver.h"
 #include "sim/sim_model.h"

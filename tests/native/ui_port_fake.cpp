@@ -2,7 +2,7 @@
 
 #include <mutex>
 
-#include "app/ui_port.h"
+#include "core/ui_port.h"
 
 namespace {
 std::mutex shownLock;

@@ -18,7 +18,7 @@ extern "C" {
 #include <hidsdi.h>
 }
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 #include "driver/device_port.h"
 #include "driver/discovery.h"
 

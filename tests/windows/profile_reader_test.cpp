@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 #include "profiles/profile_file.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_reader.h"

@@ -12,7 +12,7 @@
 #include <map>
 #include <string>
 
-#include "app/bytes.h"
+#include "core/bytes.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"
 #include "rumble/rumble_win.h"

@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/settings.h"
-#include "app/shell_win.h"
+#include "app/app_win.h"
 
 namespace {
 

@@ -7,7 +7,8 @@
 #include <string>
 #include <thread>
 
-#include "app/shell_win.h"
+#include "app/app_win.h"
+#include "monitor/tray_win.h"
 
 #include <dbt.h>
 #include "driver/device_port.h"

@@ -1,4 +1,4 @@
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 #include <new>
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <mutex>
 
-#include "app/text.h"
+#include "core/text.h"
 
 // Opaque device handle of the device port: the platform's file handle on Windows, a simulator
 // token elsewhere. Null means closed; the all-ones value is the platform's invalid handle.
@@ -59,10 +59,3 @@ struct DeviceSlot {
     DeferredNotice deferred[kDeferredNotices];
     std::atomic<int32_t> deferredCount{0};
 };
-
-// Stops the slot's removal notice and closes its handle; the caller holds the slot's lock.
-void ReleaseSlotHandle(DeviceSlot* slot);
-// Takes the slot's lock if it comes free by `deadline`, trying once a millisecond, so that the
-// window thread can give up on a lock a stuck device call holds (std::timed_mutex would do the
-// same, but its timed lock is invisible to ThreadSanitizer). 1 when the lock is now held.
-int LockSlotBy(DeviceSlot* slot, std::chrono::steady_clock::time_point deadline);

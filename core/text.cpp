@@ -1,4 +1,4 @@
-#include "app/text.h"
+#include "core/text.h"
 
 size_t Utf16Length(const Utf16* s, size_t max) {
     size_t n = 0;

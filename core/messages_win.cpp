@@ -1,5 +1,5 @@
-#include "app/shell_win.h"
-#include "app/ui_port.h"
+#include "core/shell_win.h"
+#include "core/ui_port.h"
 
 void LoadText(UINT id, wchar_t* out, int capacity) {
     if (capacity <= 0)

@@ -1,4 +1,4 @@
-#include "dialogs/placement.h"
+#include "core/placement.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
-#include "app/shell_win.h"
-#include "app/ui_port.h"
-#include "dialogs/placement.h"
+#include "core/shell_win.h"
+#include "core/ui_port.h"
+#include "core/placement.h"
 #include "resources/resource.h"
 
 #include <commctrl.h>

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "app/event.h"
-#include "app/text.h"
-#include "driver/device_slot.h"
+#include "core/event.h"
+#include "core/text.h"
+#include "core/device_slot.h"
 
 struct ProfileRecord;
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "app/tool_state.h"
+#include "core/tool_state.h"
 
 // Message box with the string-table text of `stringId`, caption "Error", one OK button.
 void ShowErrorMessage(WindowHandle owner, uint32_t stringId);
