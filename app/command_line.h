@@ -16,3 +16,8 @@ enum class SetupSwitch {
 // The switch is the whole first argument after the program path; anything else is None, so
 // that "-debug" and every other line start the tool as before.
 SetupSwitch SetupSwitchOf(const Utf16* commandLine);
+
+// The registered message by which "-exit" asks the running copy to do what its Exit command does.
+// A message of its own, not WM_COMMAND, so that an elevated copy can let it through the integrity
+// filter without opening every menu command to lower programs.
+constexpr char16_t kExitMessageName[] = u"Padwarden Exit";

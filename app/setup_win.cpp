@@ -23,13 +23,14 @@ HWND FindRunningCopy() {
 // 1 when a running copy was found and has ended through its own Exit command.
 int EndRunningCopy() {
     HWND window = FindRunningCopy();
-    if (window == nullptr)
+    const UINT exitMessage = RegisterWindowMessageW(W(kExitMessageName));
+    if (window == nullptr || exitMessage == 0)
         return 0;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
     HANDLE process = processId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
-    // Exactly what the tray menu's Exit sends, so the settings are saved as the user would save them.
-    if (!PostMessageW(window, WM_COMMAND, IDM_EXIT, 0)) {
+    // The copy does what its menu's Exit does, so the settings are saved as the user would save them.
+    if (!PostMessageW(window, exitMessage, 0, 0)) {
         if (process != nullptr)
             CloseHandle(process);
         return 0;
@@ -38,6 +39,11 @@ int EndRunningCopy() {
     if (process != nullptr) {
         ended = WaitForSingleObject(process, kExitWaitMs) == WAIT_OBJECT_0 ? 1 : 0;
         CloseHandle(process);
+    } else {
+        // An elevated copy may refuse us a handle to its process: its window going is the sign.
+        for (DWORD waited = 0; waited < kExitWaitMs && IsWindow(window); waited += 50)
+            Sleep(50);
+        ended = IsWindow(window) ? 0 : 1;
     }
     return ended;
 }

@@ -116,6 +116,7 @@ int StartUp(HINSTANCE instance) {
         state->debugMode = static_cast<uint32_t>(IsDebugCommandLine());
 
         state->taskbarCreatedMessage = RegisterWindowMessageW(L"TaskbarCreated");
+        state->exitMessage = RegisterWindowMessageW(W(kExitMessageName));
         // Wine's tray needs help to show each frame cleanly (see the tray icon's code).
         HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
         state->underWine = ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr ? 1 : 0;

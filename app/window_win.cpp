@@ -47,6 +47,9 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
     // (Driver Reset needs one), and the icon would not come back.
     if (state->taskbarCreatedMessage != 0)
         ChangeWindowMessageFilterEx(window, state->taskbarCreatedMessage, MSGFLT_ALLOW, nullptr);
+    // The same for an installer, which runs without elevation, asking an elevated copy to exit.
+    if (state->exitMessage != 0)
+        ChangeWindowMessageFilterEx(window, state->exitMessage, MSGFLT_ALLOW, nullptr);
     // The pictures for the monitor this window is on, which may differ from the system's.
     LoadTrayIcons(state);
     if (state->enableTrayIcon && !AddTrayIcon(state)) {
@@ -306,6 +309,8 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DISPLAYCHANGE:
     case WM_SETTINGCHANGE: LoadTrayIcons(state); return DefWindowProcW(window, message, wParam, lParam);
     default:
+        if (message == state->exitMessage && message != 0)
+            return MsgCommand(state, window, IDM_EXIT);
         // Explorer restarted, often after a change of scaling: the notification area has forgotten
         // the icon.
         if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon) {

@@ -107,6 +107,8 @@ struct ToolState {
     KernelHandle monitorThread = nullptr;
     std::mutex trayLock;
     uint32_t taskbarCreatedMessage = 0;
+    // The installer's request to exit (kExitMessageName).
+    uint32_t exitMessage = 0;
     uint32_t trayAddRetries = 0;
     int32_t trayIconShown = 0;
     // Size in pixels of the tray pictures loaded, 0 before the first load.
