@@ -6,6 +6,7 @@ simulator, announces the nodes' arrival and removal. The request log shows what 
 driver, byte for byte."""
 import glob
 import os
+import random
 import re
 import struct
 import sys
@@ -165,7 +166,8 @@ class ProductBehindTheHidStack(DriverCase):
             name = harness.identify_tray_icon(self.desk, icons)
             if name:
                 seen.add(name)
-            time.sleep(0.15)
+            # Uneven gaps: a grab that takes a whole number of frames would see one phase only.
+            time.sleep(random.uniform(0.03, 0.27))
         return seen
 
     def error_box(self, text):
@@ -400,6 +402,12 @@ class ProductBehindTheHidStack(DriverCase):
         time.sleep(1.0)
         self.assertFalse(self.lines_since(quiet, r"^GET dev=1 "), "no request to a device that is gone")
         seen = self.icons_seen(3.0)
+        if 203 not in seen:
+            # Seen once in many runs: keep what the tray showed next, for whoever looks into it.
+            self.desk.screenshot("icon-after-unplug")
+            later = [(round(t * 0.25, 2), harness.identify_tray_icon(self.desk, harness.tray_icon_pictures()))
+                     for t in range(20)]
+            print("pictures after the 3 s:", later, self.log_lines(r"^(NODE|OPEN|CLOSE)"), file=sys.stderr)
         self.assertIn(203, seen)
         self.assertNotIn(202, seen, "the USB picture leaves the cycle")
         # Plugged in again: a new node, found through the arrival notice.
