@@ -110,7 +110,7 @@ int FocusedControl(HWND dialog, HWND* control) {
 int Usage() {
     Print(
         L"usage: winprobe windows | foreground | workarea | children HWND | focus HWND | focus-trace HWND "
-        L"MILLISECONDS [COUNT] | text HWND ID | "
+        L"MILLISECONDS | text HWND ID | "
         L"check HWND ID | visible HWND ID | enabled HWND ID | click HWND ID | settext HWND ID TEXT | "
         L"post HWND MSG WPARAM LPARAM [COUNT] | send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | "
         L"select HWND ID INDEX | progress HWND ID | move HWND X Y | broadcast MESSAGE_NAME | rect HWND ID | "
@@ -145,13 +145,11 @@ int wmain(int argc, wchar_t** argv) {
     if (cmd == L"focus-trace" && argc >= 4) {
         // Watches rather than answers once, so that a test can send a run of keys in one go and
         // still see every step: one line per change of the focused control's ID ("none" when the
-        // focus is elsewhere, "gone" when the dialog is), the first value included. Ends after
-        // MILLISECONDS, or once it has printed COUNT lines.
+        // focus is elsewhere, "gone" when the dialog is), the first value included, for MILLISECONDS.
         HWND dialog = ParseWindow(argv[2]);
         const ULONGLONG end = GetTickCount64() + wcstoul(argv[3], nullptr, 0);
-        const long count = argc >= 5 ? wcstol(argv[4], nullptr, 0) : 0;
         std::wstring last;
-        long printed = 0;
+        int printed = 0;
         while (GetTickCount64() < end) {
             HWND control = nullptr;
             const int alive = FocusedControl(dialog, &control);
@@ -162,7 +160,8 @@ int wmain(int argc, wchar_t** argv) {
                 Print(now);
                 fflush(stdout);
                 last = now;
-                if (++printed == count || !alive)
+                printed = 1;
+                if (!alive)
                     return 0;
             }
             Sleep(5);
