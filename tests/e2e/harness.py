@@ -132,6 +132,15 @@ class Wine:
             raise AssertionError(f"winprobe {args} failed: {r.stdout!r} {r.stderr!r}")
         return r.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
+    def probe_background(self, *args):
+        """Starts the probe for a verb that watches; returns the process and the file its answer
+        grows in (a file, not a pipe, as for `run`)."""
+        out = tempfile.TemporaryFile()
+        proc = subprocess.Popen(["wine", os.path.join(BUILD, "winprobe.exe"), *[str(a) for a in args]],
+                                env=self.env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL)
+        self.procs.append(proc)
+        return proc, out
+
     def windows(self):
         rows = []
         for line in self.probe("windows").splitlines():

@@ -93,9 +93,24 @@ BOOL CALLBACK ListChild(HWND child, LPARAM parent) {
     return TRUE;
 }
 
+// The child of `dialog` that holds its thread's keyboard focus (a combo box's own edit counts as
+// the combo box), null when the focus is elsewhere; 0 when the dialog's thread cannot be read.
+int FocusedControl(HWND dialog, HWND* control) {
+    GUITHREADINFO info = {};
+    info.cbSize = sizeof info;
+    const DWORD thread = GetWindowThreadProcessId(dialog, nullptr);
+    if (thread == 0 || !GetGUIThreadInfo(thread, &info))
+        return 0;
+    *control = info.hwndFocus;
+    while (*control != nullptr && GetParent(*control) != dialog)
+        *control = GetParent(*control);
+    return 1;
+}
+
 int Usage() {
     Print(
-        L"usage: winprobe windows | foreground | workarea | children HWND | focus HWND | text HWND ID | "
+        L"usage: winprobe windows | foreground | workarea | children HWND | focus HWND | focus-trace HWND "
+        L"MILLISECONDS | text HWND ID | "
         L"check HWND ID | visible HWND ID | enabled HWND ID | click HWND ID | settext HWND ID TEXT | "
         L"post HWND MSG WPARAM LPARAM [COUNT] | send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | "
         L"select HWND ID INDEX | progress HWND ID | move HWND X Y | broadcast MESSAGE_NAME | rect HWND ID | "
@@ -114,16 +129,9 @@ int wmain(int argc, wchar_t** argv) {
         return 0;
     }
     if (cmd == L"focus" && argc >= 3) {
-        // The control of the dialog that holds its thread's keyboard focus (a combo box's own edit
-        // counts as the combo box), as "ID HWND"; "none" when the focus is elsewhere.
-        HWND dialog = ParseWindow(argv[2]);
-        GUITHREADINFO info = {};
-        info.cbSize = sizeof info;
-        if (!GetGUIThreadInfo(GetWindowThreadProcessId(dialog, nullptr), &info))
+        HWND control = nullptr;
+        if (!FocusedControl(ParseWindow(argv[2]), &control))
             return 1;
-        HWND control = info.hwndFocus;
-        while (control != nullptr && GetParent(control) != dialog)
-            control = GetParent(control);
         if (control == nullptr) {
             Print(L"none");
             return 0;
@@ -132,6 +140,32 @@ int wmain(int argc, wchar_t** argv) {
         swprintf(line, 64, L"%d 0x%llx", GetDlgCtrlID(control),
                  static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(control)));
         Print(line);
+        return 0;
+    }
+    if (cmd == L"focus-trace" && argc >= 4) {
+        // Watches rather than answers once, so that a test can send a run of keys in one go and
+        // still see every step: one line per change of the focused control's ID ("none" when the
+        // focus is elsewhere, "gone" when the dialog is), the first value included, for MILLISECONDS.
+        HWND dialog = ParseWindow(argv[2]);
+        const ULONGLONG end = GetTickCount64() + wcstoul(argv[3], nullptr, 0);
+        std::wstring last;
+        int printed = 0;
+        while (GetTickCount64() < end) {
+            HWND control = nullptr;
+            const int alive = FocusedControl(dialog, &control);
+            const std::wstring now = !alive    ? L"gone"
+                                     : control ? std::to_wstring(GetDlgCtrlID(control))
+                                               : L"none";
+            if (printed == 0 || now != last) {
+                Print(now);
+                fflush(stdout);
+                last = now;
+                printed = 1;
+                if (!alive)
+                    return 0;
+            }
+            Sleep(5);
+        }
         return 0;
     }
     if (cmd == L"workarea") {
