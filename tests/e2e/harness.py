@@ -14,6 +14,8 @@ import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 SETTINGS_KEY = r"HKCU\Software\Corvane\Padwarden\Parameters"
+# Wine's own settings for the tool's program only.
+TOOL_APP_KEY = r"HKCU\Software\Wine\AppDefaults\padwarden.exe"
 
 
 def parse_build():
@@ -173,6 +175,19 @@ class Wine:
     def reg_add(self, name, kind, data, key=SETTINGS_KEY):
         self.run(["wine", "reg", "add", key, "/v", name, "/t", kind, "/d", str(data), "/f"], check=True)
 
+    def reg_add_binaries(self, values, key=SETTINGS_KEY):
+        """Several REG_BINARY values (name: bytes) in one regedit import: one Wine start, not one a value."""
+        root, _, rest = key.partition("\\")
+        root = {"HKCU": "HKEY_CURRENT_USER", "HKLM": "HKEY_LOCAL_MACHINE"}.get(root, root)
+        lines = ["REGEDIT4", "", f"[{root}\\{rest}]"]
+        lines += [f'"{name}"=hex:' + ",".join(f"{b:02x}" for b in data) for name, data in values.items()]
+        with tempfile.NamedTemporaryFile("w", suffix=".reg", delete=False) as f:
+            f.write("\r\n".join(lines) + "\r\n")
+        try:
+            self.run(["wine", "regedit", "/S", f.name], check=True)
+        finally:
+            os.remove(f.name)
+
     def stop_all(self, restart=True):
         for p in self.procs:
             if p.poll() is None:
@@ -249,6 +264,8 @@ class ToolTestCase(unittest.TestCase):
     """Starts a display and a prefix for the test class; each test starts from an empty settings key."""
 
     prefix_name = "default"
+    # Tiers that open and close many dialogs leave the tool's windows unmanaged (see setUpClass).
+    unmanaged = False
     lang = "en_US.UTF-8"
 
     @classmethod
@@ -258,9 +275,16 @@ class ToolTestCase(unittest.TestCase):
         cls.wine = Wine(cls.prefix_name, name, cls.lang)
         cls.wine.init()
         cls.desk = Desktop(name)
+        if cls.unmanaged:
+            # No window manager runs on the private display, and Wine waits two seconds for one
+            # each time it hides a window it has left to the manager: every dialog closed paid that.
+            cls.wine.reg_add("Managed", "REG_SZ", "N", key=TOOL_APP_KEY + r"\X11 Driver")
 
     @classmethod
     def tearDownClass(cls):
+        if cls.unmanaged:
+            # The prefix is shared with other tiers, which keep Wine's defaults.
+            cls.wine.reg_delete(TOOL_APP_KEY)
         cls.wine.stop_all(restart=False)
         cls.display.stop()
 

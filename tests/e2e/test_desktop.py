@@ -17,6 +17,7 @@ def place_dialogs_away(wine):
 
 
 class DesktopTests(ToolTestCase):
+    unmanaged = True
     def setUp(self):
         self.wine.reg_delete()
 
@@ -194,6 +195,7 @@ class DesktopTests(ToolTestCase):
 class LargeIconTests(ToolTestCase):
     """At 200 percent scaling the tray asks for 32-pixel pictures: the tool offers one of its own
     instead of a blown-up 16-pixel one."""
+    unmanaged = True
 
     prefix_name = "large-icons"
 
@@ -218,6 +220,7 @@ class LargeIconTests(ToolTestCase):
 
 
 class JapaneseDesktopTests(ToolTestCase):
+    unmanaged = True
     lang = "ja_JP.UTF-8"
 
     def test_menu_and_dialogs_in_japanese(self):

@@ -38,11 +38,11 @@ def auto_fire_request(mask):
 
 class DriverDialogCase(DriverCase):
     work_name = "e2e-dialogs"
+    unmanaged = True
 
     def setUp(self):
         super().setUp()
-        for name, value in PLACES.items():
-            self.wine.reg_add(name, "REG_BINARY", struct.pack("<H", value).hex())
+        self.wine.reg_add_binaries({name: struct.pack("<H", value) for name, value in PLACES.items()})
 
     def start_all(self, script, *args):
         self.start_driver("add usb\nadd bth\n" + script)

@@ -124,6 +124,7 @@ def sent_bytes(line):
 class ProductBehindTheHidStack(DriverCase):
     prefix_name = "hid"
     work_name = "e2e-hid"
+    unmanaged = True
 
     def setUp(self):
         super().setUp()

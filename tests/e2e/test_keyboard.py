@@ -46,7 +46,6 @@ DEBUG_TITLE = "Debug Information"
 VIEWER_TITLE = "Rumble Parameter Viewer"
 # Between the keys of one run: time for Wine to take each in turn, well above the probe's 5 ms poll.
 KEY_DELAY_MS = 120
-WINE_APP_KEY = r"HKCU\Software\Wine\AppDefaults\padwarden.exe"
 COMMANDS = {"setting": 40038, "version": 40037, "usb": 40013, "bth": 40025, "auto-fire": 40009,
             "rumble": 40030, "ff": 40032}
 
@@ -90,19 +89,6 @@ def x_pattern(title):
 class KeyboardCase(DriverDialogCase):
     work_name = "e2e-keyboard"
     language = "en"
-
-    @classmethod
-    def setUpClass(cls):
-        super().setUpClass()
-        # No window manager runs on the private display, and Wine waits two seconds for one each
-        # time it hides a window it has left to the manager: every dialog closed here paid that.
-        cls.wine.reg_add("Managed", "REG_SZ", "N", key=WINE_APP_KEY + r"\X11 Driver")
-
-    @classmethod
-    def tearDownClass(cls):
-        # The prefix is shared with the other tiers, which keep Wine's defaults.
-        cls.wine.reg_delete(WINE_APP_KEY)
-        super().tearDownClass()
 
     def title(self, name):
         return TITLES[self.language][name]

@@ -22,6 +22,7 @@ DESTINATION_KEY = r"HKCU\Software\Corvane\Shakewell"
 
 class RumbleCase(ToolTestCase):
     prefix_name = "rumble"
+    unmanaged = True
 
     def setUp(self):
         self.wine.reg_delete()
