@@ -6,6 +6,7 @@ import glob
 import os
 import re
 import shutil
+import struct
 import subprocess
 import sys
 import time
@@ -32,6 +33,22 @@ def build_package(version):
     if r.returncode != 0:
         raise AssertionError(f"scripts/package --version {version} failed: {r.stdout}{r.stderr}")
     return os.path.join(OUT, f"Padwarden-{version}.msi"), r.stdout
+
+
+def version_string(image, name):
+    """The value of `name` in a version resource's string table (UTF-16, after the key and its
+    padding), or None."""
+    key = (name + "\0").encode("utf-16-le")
+    block = image.find("VS_VERSION_INFO\0".encode("utf-16-le"))
+    at = image.find(key, block) if block >= 0 else -1
+    if at < 0:
+        return None
+    at += len(key)
+    at += (4 - at % 4) % 4  # values start on a 32-bit boundary
+    end = at
+    while end + 1 < len(image) and image[end:end + 2] != b"\0\0":
+        end += 2
+    return image[at:end].decode("utf-16-le")
 
 
 class Package(ToolTestCase):
@@ -173,6 +190,27 @@ class Package(ToolTestCase):
         shot = self.desk.screenshot(name + "-screen")
         subprocess.run(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage", os.path.join(ARTIFACTS, name + ".png")],
                        check=True, timeout=30)
+
+    def test_the_project_version_is_in_both_programs_and_the_package(self):
+        """The version is set once, in CMakeLists.txt: it must reach both programs' version resources
+        and the package, which Windows Installer reads as A.B.(C*1000+D)."""
+        version = project_version()
+        numbers = [int(p) for p in version.split(".")]
+        for exe in ("padwarden.exe", "padwarden-sim.exe"):
+            with open(os.path.join(BUILD, exe), "rb") as f:
+                image = f.read()
+            fixed = image.find(struct.pack("<I", 0xFEEF04BD))
+            self.assertGreater(fixed, 0, f"{exe} has a version resource")
+            file_ms, file_ls, product_ms, product_ls = struct.unpack_from("<4I", image, fixed + 8)
+            for ms, ls in ((file_ms, file_ls), (product_ms, product_ls)):
+                self.assertEqual([ms >> 16, ms & 0xFFFF, ls >> 16, ls & 0xFFFF], numbers, exe)
+            for name, want in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Padwarden"),
+                               ("CompanyName", "Corvane")):
+                self.assertEqual(version_string(image, name), want, f"{exe} {name}")
+        exported = subprocess.run(["msiinfo", "export", self.old_msi, "Property"], capture_output=True, text=True,
+                                  timeout=60, check=True).stdout
+        a, b, c, d = numbers
+        self.assertIn(f"ProductVersion\t{a}.{b}.{c * 1000 + d}", exported.replace("\r", ""))
 
     def test_install_upgrade_downgrade_uninstall(self):
         old_version = re.search(r"package version (\S+)", self.old_out).group(1)
