@@ -60,3 +60,39 @@ SetupSwitch SetupSwitchOf(const Utf16* commandLine) {
         return SetupSwitch::StartAfterSetup;
     return SetupSwitch::None;
 }
+
+int DriverResetSwitchOf(const Utf16* commandLine, Utf16* id, size_t capacity) {
+    if (commandLine == nullptr || id == nullptr || capacity < 2)
+        return 0;
+    const Utf16* p = SkipProgramPath(commandLine);
+    while (*p == u' ' || *p == u'\t')
+        ++p;
+    static const char16_t kSwitch[] = u"-driver-reset";
+    if (!ArgumentIs(p, kSwitch))
+        return 0;
+    p += sizeof kSwitch / sizeof kSwitch[0] - 1;
+    while (*p == u' ' || *p == u'\t')
+        ++p;
+    const int quoted = *p == u'"';
+    if (quoted)
+        ++p;
+    size_t n = 0;
+    for (; *p != 0; ++p) {
+        if (quoted ? *p == u'"' : (*p == u' ' || *p == u'\t'))
+            break;
+        if (*p == u'"' || *p < 0x20 || n + 1 >= capacity)
+            return 0;
+        id[n++] = *p;
+    }
+    if (quoted) {
+        if (*p != u'"')
+            return 0;
+        ++p;
+    }
+    while (*p == u' ' || *p == u'\t')
+        ++p;
+    if (n == 0 || *p != 0)
+        return 0;
+    id[n] = 0;
+    return 1;
+}

@@ -1,4 +1,6 @@
 #pragma once
+#include <cstddef>
+
 #include "core/text.h"
 
 // 1 when the debug switch is on the command line: the first hyphen after the program's own path
@@ -16,6 +18,12 @@ enum class SetupSwitch {
 // The switch is the whole first argument after the program path; anything else is None, so
 // that "-debug" and every other line start the tool as before.
 SetupSwitch SetupSwitchOf(const Utf16* commandLine);
+
+// The elevated copy's switch: the whole first argument "-driver-reset", then the device instance
+// id of the node to restart, in quotes or not. 1 with the id in `id` (terminated) when the line
+// is exactly that and the id fits `capacity` units; an id with a quote or a control character,
+// or anything after it, is refused.
+int DriverResetSwitchOf(const Utf16* commandLine, Utf16* id, size_t capacity);
 
 // The registered message by which "-exit" asks the running copy to do what its Exit command does.
 // A message of its own, not WM_COMMAND, so that an elevated copy can let it through the integrity

@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include "core/ui_port.h"
 #include "driver/discovery.h"
+#include "driver/driver_reset.h"
+#include "driver/driver_win.h"
 #include "monitor/monitor.h"
 #include "profiles/profile_library.h"
 #include "resources/resource.h"
@@ -73,6 +75,34 @@ int QueryIsUserAnAdmin() {
     return result;
 }
 
+// An administrator's process started without elevation holds a limited token, for which
+// IsUserAnAdmin answers 0.
+ElevationType QueryElevationType() {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+        return ElevationType::Unknown;
+    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
+    DWORD size = 0;
+    const BOOL read = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
+    CloseHandle(token);
+    if (!read || size != sizeof type)
+        return ElevationType::Unknown;
+    switch (type) {
+    case TokenElevationTypeDefault: return ElevationType::Default;
+    case TokenElevationTypeFull: return ElevationType::Full;
+    case TokenElevationTypeLimited: return ElevationType::Limited;
+    default: return ElevationType::Unknown;
+    }
+}
+
+// The elevated copy: checks that the id names the parent node of one of the driver's HID devices,
+// restarts it and ends. No single-instance mutex, no window, no icon, no rumble block.
+int RunDriverResetCopy(const Utf16* parentInstanceId) {
+    if (!IsDriverParent(parentInstanceId))
+        return static_cast<int>(ResetExitCode(ResetOutcome::Refused));
+    return static_cast<int>(ResetExitCode(RestartParentDevice(parentInstanceId)));
+}
+
 } // namespace
 
 void InitializeToolState(ToolState* state) {
@@ -84,7 +114,8 @@ void InitializeToolState(ToolState* state) {
 #pragma warning(suppress : 4996)
 #endif
     const BOOL known = admin ? FALSE : GetVersionExW(&version);
-    ApplyAdministratorTest(state, admin, known != FALSE, version.dwMajorVersion, version.dwMinorVersion);
+    ApplyAdministratorTest(state, admin, known != FALSE, version.dwMajorVersion, version.dwMinorVersion,
+                           QueryElevationType());
 }
 
 int IsDebugCommandLine() {
@@ -93,6 +124,9 @@ int IsDebugCommandLine() {
 }
 
 int StartUp(HINSTANCE instance) {
+    Utf16 resetId[kInstanceIdChars];
+    if (DriverResetSwitchOf(reinterpret_cast<const Utf16*>(GetCommandLineW()), resetId, kInstanceIdChars))
+        return RunDriverResetCopy(resetId);
     // Before the single-instance mutex: the copy that ends the running one must not be it.
     if (!RunSetupSwitch())
         return 0;
@@ -128,7 +162,8 @@ int StartUp(HINSTANCE instance) {
         } else if (CreateMainWindow(state) == nullptr) {
             ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_WINDOW);
         } else if ((state->monitorThread = CreateThread(nullptr, 0, MonitorThreadEntry, state, 0, nullptr)) ==
-                   nullptr) {
+                       nullptr ||
+                   !StartDeviceWorkers(state)) {
             FailMonitorThreadStart(state);
         } else {
             RunMessageLoop(state);
@@ -142,6 +177,9 @@ int StartUp(HINSTANCE instance) {
 }
 
 void FailMonitorThreadStart(ToolState* state) {
+    // The threads that did start end with the window's close below.
+    state->running = 0;
+    StopDeviceWorkers(state, GetTickCount64() + 1000);
     // The icon went up with the window: none is left behind when the tool ends here.
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
@@ -151,7 +189,7 @@ void FailMonitorThreadStart(ToolState* state) {
 }
 
 void EndRun(ToolState* state, HANDLE single) {
-    if (!MonitorThreadEnded(state)) {
+    if (!MonitorThreadEnded(state) || !StopDeviceWorkers(state, GetTickCount64() + 200)) {
         // The thread is caught in a device call and may hold a slot lock: closing the devices
         // would wait for it. The settings are saved; the process's end releases the rest, and the
         // single-instance mutex with it, last: on Windows a process whose thread waits in a

@@ -6,8 +6,8 @@
 #include "core/ui_port.h"
 
 #include "driver/discovery.h"
-#include "driver/driver_link.h"
 #include "driver/driver_reset.h"
+#include "driver/driver_win.h"
 #include "monitor/monitor.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
@@ -74,6 +74,9 @@ LRESULT MsgClose(ToolState* state, HWND window) {
     EventSet(&state->resumeEvent);
     WakeMonitor(state);
     WaitForMonitor(state, &state->monitorExited, 1, kMonitorStopMs);
+    // A worker caught in a device call is left to the process's end, as the Monitor thread is.
+    StopDeviceWorkers(state, GetTickCount64() + 300);
+    KillTimer(window, kDeviceBusyTimer);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
     DestroyWindow(window);
@@ -104,6 +107,11 @@ LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
             CloseAndRediscover(state);
         return 0;
     }
+    if (id == kDeviceBusyTimer) {
+        if (!ExpireDeviceCommands(state, CommandClock::now()))
+            KillTimer(window, kDeviceBusyTimer);
+        return 0;
+    }
     if (id != kTrayRetryTimer)
         return 0;
     ++state->trayAddRetries;
@@ -116,19 +124,53 @@ LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
 }
 
 // A driver reset closes the slot either way; only a failure is reported and rediscovered at once,
-// a success waits for the device-change notice of the restarted device. A device that waits for
-// a system restart was not restarted either: no notice will come for it.
-void DriverResetCommand(ToolState* state, DeviceSlot* slot, SharedU32* count) {
-    if (ResetDriver(slot)) {
+// a success waits for the device-change notice of the restarted device.
+void FinishDriverReset(ToolState* state, int transport, ResetOutcome outcome) {
+    const ResetAftermath after = AftermathOf(outcome);
+    if (after.lowerCount) {
+        SharedU32* count = transport == kBthTransport ? &state->bthDeviceCount : &state->usbDeviceCount;
         uint32_t n = count->load();
         while (n > 0 && !count->compare_exchange_weak(n, n - 1)) {
         }
-        return;
     }
     // Found again while the box waits for the user, so the icon does not say "no controller"
     // all the while.
-    CloseAndRediscover(state);
-    ShowErrorMessage(nullptr, IDS_DRIVER_RESET_FAILED);
+    if (after.rediscover)
+        CloseAndRediscover(state);
+    for (uint32_t id : after.messages)
+        if (id != 0)
+            ShowErrorMessage(nullptr, id);
+}
+
+// A device worker's answer to a command of the menu or of a dialog that closed at once (auto
+// fire): the boxes the command would have shown, now that its answer is in.
+LRESULT MsgDeviceOutcome(ToolState* state, WPARAM ticket) {
+    DeviceCommandOutcome outcome;
+    if (!TakeDeviceOutcome(state, static_cast<uint32_t>(ticket), &outcome))
+        return 0;
+    const int transport = (ticket & 1u) ? kBthTransport : kUsbTransport;
+    if (outcome.kind == DeviceCommandKind::DriverReset) {
+        FinishDriverReset(state, transport,
+                          outcome.end == DeviceCommandEnd::Busy ? ResetOutcome::Busy
+                                                                : static_cast<ResetOutcome>(outcome.result));
+        return 0;
+    }
+    if (outcome.end == DeviceCommandEnd::Busy) {
+        ShowErrorMessage(nullptr, IDS_DRIVER_BUSY);
+        return 0;
+    }
+    // A profile's result is not shown; the link commands' and the auto-fire buttons' are.
+    if (outcome.kind != DeviceCommandKind::ApplyProfile && outcome.result != 1)
+        ShowErrorMessage(nullptr, IDS_DRIVER_CONTROL_FAILED);
+    return 0;
+}
+
+void QueueMenuCommand(ToolState* state, HWND window, int transport, DeviceCommandKind kind,
+                      uint32_t profileIndex) {
+    DeviceCommand command;
+    command.kind = kind;
+    command.profileIndex = profileIndex;
+    QueueDeviceCommand(state, transport, command, window);
 }
 
 // Parks the Monitor thread and closes the devices, so nothing polls a device that sleeps.
@@ -221,27 +263,27 @@ LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
 LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
     const CommandDecision decision = DecideCommand(state, wParam);
     switch (decision.action) {
+    // Every exchange with a device goes to that transport's worker; its answer comes back as
+    // kDeviceOutcomeMessage.
     case CommandAction::ApplyUsbProfile:
-        ApplyProfileSetting(&state->usbDevices[state->usbSelectedDevice],
-                            &state->profiles[decision.profileIndex].Setting);
+        QueueMenuCommand(state, window, kUsbTransport, DeviceCommandKind::ApplyProfile,
+                         decision.profileIndex);
         break;
     case CommandAction::ApplyBthProfile:
-        ApplyProfileSetting(&state->bthDevices[state->bthSelectedDevice],
-                            &state->profiles[decision.profileIndex].Setting);
+        QueueMenuCommand(state, window, kBthTransport, DeviceCommandKind::ApplyProfile,
+                         decision.profileIndex);
         break;
     case CommandAction::UsbDriverReset:
-        DriverResetCommand(state, &state->usbDevices[state->usbSelectedDevice], &state->usbDeviceCount);
+        QueueMenuCommand(state, window, kUsbTransport, DeviceCommandKind::DriverReset, 0);
         break;
     case CommandAction::BthDriverReset:
-        DriverResetCommand(state, &state->bthDevices[state->bthSelectedDevice], &state->bthDeviceCount);
+        QueueMenuCommand(state, window, kBthTransport, DeviceCommandKind::DriverReset, 0);
         break;
     case CommandAction::BthDisconnect:
-        if (!DisconnectBluetooth(state, state->bthSelectedDevice))
-            ShowErrorMessage(nullptr, IDS_DRIVER_CONTROL_FAILED);
+        QueueMenuCommand(state, window, kBthTransport, DeviceCommandKind::Disconnect, 0);
         break;
     case CommandAction::BthReconnect:
-        if (!ReconnectBluetooth(state, state->bthSelectedDevice))
-            ShowErrorMessage(nullptr, IDS_DRIVER_CONTROL_FAILED);
+        QueueMenuCommand(state, window, kBthTransport, DeviceCommandKind::Reconnect, 0);
         break;
     case CommandAction::OpenToolSetting:
         OpenModelessDialog(state, &state->toolSettingPlace.open, IDD_TOOL_SETTING, ToolSettingDlgProc);
@@ -303,6 +345,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_POWERBROADCAST: return MsgPowerBroadcast(state, wParam);
     case WM_DEVICECHANGE: return MsgDeviceChange(state, window, wParam, lParam);
     case WM_TIMER: return MsgTimer(state, window, wParam);
+    case kDeviceOutcomeMessage: return MsgDeviceOutcome(state, wParam);
     case kTrayCallbackMessage: return MsgTrayCallback(state, wParam, lParam);
     // The scaling changed: the tray wants pictures of another size.
     case WM_DPICHANGED:

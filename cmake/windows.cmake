@@ -1,6 +1,6 @@
 enable_language(RC)
 
-set(WIN_LIBS hid setupapi cfgmgr32 shell32 user32 gdi32 advapi32)
+set(WIN_LIBS hid setupapi cfgmgr32 shell32 user32 gdi32 advapi32 ole32)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 if(MINGW)
   # No MinGW runtime DLL has to travel with the executables.

@@ -19,9 +19,14 @@ void InitializeToolStateDefaults(ToolState* state) {
 }
 
 void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major,
-                            uint32_t minor) {
+                            uint32_t minor, ElevationType elevation) {
     state->isAdmin = adminResult ? 1 : 0;
-    if (state->isAdmin) {
+    state->resetNeedsConsent = 0;
+    if (!state->isAdmin && elevation == ElevationType::Limited) {
+        state->isAdmin = 1;
+        state->canResetDriver = 1;
+        state->resetNeedsConsent = 1;
+    } else if (state->isAdmin) {
         state->canResetDriver = 1;
     } else if (versionKnown && major == 5 && minor == 0) {
         state->isAdmin = 1;

@@ -8,6 +8,7 @@
 #include "core/event.h"
 #include "core/text.h"
 #include "core/device_slot.h"
+#include "core/device_command.h"
 
 struct ProfileRecord;
 
@@ -135,12 +136,24 @@ struct ToolState {
     // Device work the window thread leaves to the Monitor thread (kDeviceWork* bits), so that no
     // window message waits for a device; see RequestDeviceWork.
     SharedU32 deviceWork{0};
+    // One device worker per transport (0 USB, 1 Bluetooth): a device that never answers holds up
+    // its own commands only.
+    DeviceCommandQueue deviceQueues[2];
+    // An administrator whose process runs without elevation: a driver reset asks for consent and
+    // runs in an elevated copy.
+    int32_t resetNeedsConsent = 0;
 };
 
 // Resets every member to zero and sets the documented defaults; must run before any other
 // thread touches the state. The administrator test is the platform's and is applied after.
 void InitializeToolStateDefaults(ToolState* state);
 
-// Applies the administrator result and the system version to isAdmin and canResetDriver.
+// The token's elevation type (TOKEN_ELEVATION_TYPE): default (no split token: UAC off, a standard
+// user, or the built-in Administrator), full (elevated), limited (an administrator not elevated).
+enum class ElevationType { Unknown = 0, Default = 1, Full = 2, Limited = 3 };
+
+// Applies the administrator result, the token's elevation type and the system version to isAdmin,
+// canResetDriver and resetNeedsConsent. A limited token belongs to an administrator whose
+// IsUserAnAdmin answers 0 until elevated: it counts as one, and its reset asks for consent.
 void ApplyAdministratorTest(ToolState* state, int adminResult, int versionKnown, uint32_t major,
-                            uint32_t minor);
+                            uint32_t minor, ElevationType elevation = ElevationType::Unknown);

@@ -3,6 +3,7 @@
 #include "core/ui_port.h"
 #include "dialogs/information.h"
 #include "driver/driver_link.h"
+#include "driver/driver_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -51,9 +52,17 @@ INT_PTR CloseAutoFire(HWND dialog, ToolState* state, int usb) {
 }
 
 // OK always sends, even an unchanged set; the dialog closes whether or not the driver took it.
+// The device worker sends it, and the main window shows a refusal when the answer comes.
 INT_PTR ApplyAutoFire(HWND dialog, ToolState* state, int usb) {
-    if (!SetAutoFireButtons(SlotOf(state, usb), ReadAutoFireButtons(dialog)))
+    if (SlotOf(state, usb) != nullptr) {
+        DeviceCommand command;
+        command.kind = DeviceCommandKind::SetAutoFire;
+        command.buttons = ReadAutoFireButtons(dialog);
+        QueueDeviceCommand(state, usb ? kUsbTransport : kBthTransport, command,
+                           static_cast<HWND>(state->mainWindow));
+    } else {
         ShowErrorMessage(dialog, IDS_DRIVER_CONTROL_FAILED);
+    }
     return CloseAutoFire(dialog, state, usb);
 }
 

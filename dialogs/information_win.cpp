@@ -5,6 +5,7 @@
 #include "dialogs/debug_text.h"
 #include "dialogs/information.h"
 #include "driver/control_report.h"
+#include "driver/driver_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -174,11 +175,13 @@ void RestoreSpeedSelector(HWND dialog, ToolState* state, int usb) {
 struct DebugDialogParam {
     ToolState* state;
     uint32_t selector;
+    // The query whose answer the dialog waits for, 0 when none: an older one's is dropped.
+    uint32_t pending;
 };
 
 void OpenDebugInformation(HWND dialog, ToolState* state, int usb) {
     const Transport t = TransportOf(state, usb);
-    DebugDialogParam param = {state, t.selectorBase | (t.selectedDevice & 0xFFFFu)};
+    DebugDialogParam param = {state, t.selectorBase | (t.selectedDevice & 0xFFFFu), 0};
     DialogBoxParamW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDD_DEBUG_INFORMATION), dialog,
                     DebugInfoDlgProc, reinterpret_cast<LPARAM>(&param));
 }
@@ -212,14 +215,61 @@ INT_PTR InformationDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
     }
 }
 
+DebugDialogParam* DebugParamOf(HWND dialog) {
+    return reinterpret_cast<DebugDialogParam*>(GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
+void ForgetDebugQuery(DebugDialogParam* param) {
+    if (param->pending != 0)
+        AbandonDeviceCommand(param->state, param->pending);
+    param->pending = 0;
+}
+
+// The driver information view comes from the record the Monitor thread keeps; the debug records
+// from a query that the transport's device worker runs, so the dialog answers while it waits.
 void ShowDebugView(HWND dialog) {
-    auto* param = reinterpret_cast<DebugDialogParam*>(GetWindowLongPtrW(dialog, DWLP_USER));
+    DebugDialogParam* param = DebugParamOf(dialog);
     const LRESULT position = SendDlgItemMessageW(dialog, IDC_DEBUG_VIEW, CB_GETCURSEL, 0, 0);
     if (param == nullptr || position < 0 || position > 3)
         return;
+    ForgetDebugQuery(param);
+    const uint32_t infoType = static_cast<uint32_t>(position);
+    if (infoType == kInfoTypeDriverInfo || SelectorIndex(param->selector) != 0) {
+        Utf16 text[kDebugTextChars];
+        BuildDebugInfoText(param->state, param->selector, infoType, text, kDebugTextChars);
+        SetDlgItemTextW(dialog, IDC_DEBUG_TEXT, W(text));
+        return;
+    }
+    DeviceCommand command;
+    command.kind = DeviceCommandKind::DebugQuery;
+    command.infoType = infoType;
+    param->pending = QueueDeviceCommand(
+        param->state, SelectorIsBluetooth(param->selector) ? kBthTransport : kUsbTransport, command, dialog);
+}
+
+INT_PTR ShowDebugAnswer(HWND dialog, WPARAM ticket) {
+    DebugDialogParam* param = DebugParamOf(dialog);
+    DeviceCommandOutcome outcome;
+    if (param == nullptr || !TakeDeviceOutcome(param->state, static_cast<uint32_t>(ticket), &outcome))
+        return TRUE;
+    if (static_cast<uint32_t>(ticket) != param->pending)
+        return TRUE;
+    param->pending = 0;
+    if (outcome.end == DeviceCommandEnd::Busy) {
+        ShowErrorMessage(dialog, IDS_DRIVER_BUSY);
+        return TRUE;
+    }
+    // A failed query leaves zeros or a record of another kind; the text says so either way.
     Utf16 text[kDebugTextChars];
-    BuildDebugInfoText(param->state, param->selector, static_cast<uint32_t>(position), text, kDebugTextChars);
+    FormatDebugRecordText(param->selector, outcome.infoType, outcome.record, text, kDebugTextChars);
     SetDlgItemTextW(dialog, IDC_DEBUG_TEXT, W(text));
+    return TRUE;
+}
+
+void EndDebugInformation(HWND dialog, INT_PTR result) {
+    if (DebugDialogParam* param = DebugParamOf(dialog))
+        ForgetDebugQuery(param);
+    EndDialog(dialog, result);
 }
 
 INT_PTR InitDebugInformation(HWND dialog, LPARAM lParam) {
@@ -243,7 +293,7 @@ INT_PTR CommandDebugInformation(HWND dialog, WPARAM wParam) {
             ShowDebugView(dialog);
         return TRUE;
     case IDOK:
-    case IDCANCEL: EndDialog(dialog, IDCANCEL); return TRUE;
+    case IDCANCEL: EndDebugInformation(dialog, IDCANCEL); return TRUE;
     default: return FALSE;
     }
 }
@@ -262,7 +312,8 @@ INT_PTR CALLBACK DebugInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPAR
     switch (message) {
     case WM_INITDIALOG: return InitDebugInformation(dialog, lParam);
     case WM_COMMAND: return CommandDebugInformation(dialog, wParam);
-    case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
+    case kDeviceOutcomeMessage: return ShowDebugAnswer(dialog, wParam);
+    case WM_CLOSE: EndDebugInformation(dialog, 0); return TRUE;
     default: return FALSE;
     }
 }

@@ -33,9 +33,10 @@ int GetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length);
 int SetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length);
 void CloseHidDevice(DeviceHandle device);
 
-// All present device nodes of all classes that expose an interface (for the driver reset).
+// The present device nodes of all classes (for the driver reset): withInterfaces 1, only those
+// that expose a device interface; 0, every one.
 struct PresentDeviceList;
-PresentDeviceList* OpenPresentDeviceList();
+PresentDeviceList* OpenPresentDeviceList(int withInterfaces);
 EnumResult GetPresentDeviceInstanceId(PresentDeviceList* list, uint32_t index, Utf16* id, size_t capacity);
 // Installs the DIF_PROPERTYCHANGE record (DICS_PROPCHANGE, DICS_FLAG_CONFIGSPECIFIC, profile 0)
 // and calls the class installer for element `index`; 1 when both calls succeed and the device

@@ -205,9 +205,9 @@ void CloseHidDevice(DeviceHandle device) {
         CloseHandle(Native(device));
 }
 
-PresentDeviceList* OpenPresentDeviceList() {
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr,
-                                        DIGCF_ALLCLASSES | DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+PresentDeviceList* OpenPresentDeviceList(int withInterfaces) {
+    const DWORD flags = DIGCF_ALLCLASSES | DIGCF_PRESENT | (withInterfaces ? DIGCF_DEVICEINTERFACE : 0u);
+    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, flags);
     if (set == INVALID_HANDLE_VALUE)
         return nullptr;
     PresentDeviceList* list = new (std::nothrow) PresentDeviceList{set};

@@ -5,6 +5,7 @@
 
 #include "driver/control_report.h"
 #include "driver/device_port.h"
+#include "driver/discovery.h"
 
 static_assert(kDriverInfoRecordSize == kDriverInfoSize && kDebugRecordSize == kDriverInfoSize);
 
@@ -15,14 +16,16 @@ constexpr uint32_t kBluetoothSlots = sizeof(ToolState::bthDevices) / sizeof(Tool
 // goes on under the slot lock alone, as a tool on its own would.
 constexpr uint32_t kSessionGuardWaitMs = 1000;
 
-int SendLinkCommand(ToolState* state, uint32_t index, int disconnect) {
+int SendLinkCommand(ToolState* state, uint32_t index, int disconnect, SlotDeadline deadline) {
     if (state == nullptr)
         return 0;
     uint32_t count = state->bthDeviceCount.load();
     if (count == 0 || index >= count || index >= kBluetoothSlots)
         return 0;
     DeviceSlot* slot = &state->bthDevices[index];
-    std::lock_guard<std::mutex> hold(slot->lock);
+    if (!LockSlotUntil(slot, deadline))
+        return kDeviceBusy;
+    std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
     if (!IsOpenDeviceHandle(slot->handle))
         return 0;
     uint8_t report[kReportSize];
@@ -34,6 +37,14 @@ int SendLinkCommand(ToolState* state, uint32_t index, int disconnect) {
 }
 
 } // namespace
+
+int LockSlotUntil(DeviceSlot* slot, SlotDeadline deadline) {
+    if (deadline == kNoDeadline) {
+        slot->lock.lock();
+        return 1;
+    }
+    return LockSlotBy(slot, deadline);
+}
 
 int ReadDriverInfo(DeviceSlot* slot) {
     if (slot == nullptr)
@@ -59,40 +70,47 @@ int ReadDriverInfo(DeviceSlot* slot) {
     return 1;
 }
 
-int ApplyProfileSetting(DeviceSlot* slot, const ProfileSetting* setting) {
+int ApplyProfileSetting(DeviceSlot* slot, const ProfileSetting* setting, SlotDeadline deadline) {
     if (slot == nullptr || setting == nullptr)
         return 0;
-    std::lock_guard<std::mutex> hold(slot->lock);
+    if (!LockSlotUntil(slot, deadline))
+        return kDeviceBusy;
+    std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
     uint8_t report[kReportSize];
     BuildProfileRequest(report, setting);
     // A closed slot is not tested for: its write fails and that is the result.
     return SetFeatureReport(slot->handle, report, kReportSize) ? 1 : 0;
 }
 
-int SetAutoFireButtons(DeviceSlot* slot, uint32_t buttons) {
+int SetAutoFireButtons(DeviceSlot* slot, uint32_t buttons, SlotDeadline deadline) {
     if (slot == nullptr)
         return 0;
-    std::lock_guard<std::mutex> hold(slot->lock);
+    if (!LockSlotUntil(slot, deadline))
+        return kDeviceBusy;
+    std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
     uint8_t report[kReportSize];
     BuildAutoFireRequest(report, buttons);
     return SetFeatureReport(slot->handle, report, kReportSize) ? 1 : 0;
 }
 
-int DisconnectBluetooth(ToolState* state, uint32_t index) {
-    return SendLinkCommand(state, index, 1);
+int DisconnectBluetooth(ToolState* state, uint32_t index, SlotDeadline deadline) {
+    return SendLinkCommand(state, index, 1, deadline);
 }
 
-int ReconnectBluetooth(ToolState* state, uint32_t index) {
-    return SendLinkCommand(state, index, 0);
+int ReconnectBluetooth(ToolState* state, uint32_t index, SlotDeadline deadline) {
+    return SendLinkCommand(state, index, 0, deadline);
 }
 
-int QueryDebugRecord(ToolState* state, uint32_t selector, uint32_t infoType, uint8_t* record) {
+int QueryDebugRecord(ToolState* state, uint32_t selector, uint32_t infoType, uint8_t* record,
+                     SlotDeadline deadline) {
     if (state == nullptr || record == nullptr || SelectorIndex(selector) != 0 || infoType == 0)
         return 0;
     DeviceSlot* slot = SelectorIsBluetooth(selector) ? &state->bthDevices[0] : &state->usbDevices[0];
     // One hold over the whole sequence: a poll in between would read a debug record, and this
     // query would read the poll's normal record.
-    std::lock_guard<std::mutex> hold(slot->lock);
+    if (!LockSlotUntil(slot, deadline))
+        return kDeviceBusy;
+    std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
     if (!IsOpenDeviceHandle(slot->handle))
         return 0;
     // The slot lock keeps this tool's own polls out; the guard keeps out every other session's.

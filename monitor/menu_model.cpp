@@ -16,5 +16,6 @@ TrayMenuModel ComputeTrayMenuModel(const ToolState* state) {
     m.rumbleChecked = state->rumbleEnabled.load() != 0;
     m.registryEnabled = state->isAdmin != 0;
     m.profileItems = profiles ? ProfileMenuCount(state->profileCount) : 0;
+    m.resetShield = state->canResetDriver != 0 && state->resetNeedsConsent != 0;
     return m;
 }

@@ -29,6 +29,7 @@ struct TrayMenuModel {
     int rumbleChecked;     // check mark on the permission item
     int registryEnabled;   // the "Registry" popup
     uint32_t profileItems; // items per profile sub-menu
+    int resetShield;       // both "Driver Reset" items carry the shield: the reset asks for consent
 };
 
 TrayMenuModel ComputeTrayMenuModel(const ToolState* state);

@@ -308,6 +308,8 @@ int ShowTrayMenu(ToolState* state) {
             SetItemState(popup, kMenuPosRumble, MFS_GRAYED);
         }
         SetItemState(popup, kMenuPosRegistry, model.registryEnabled ? 0 : MFS_GRAYED);
+        if (model.resetShield)
+            MarkConsentItems(popup);
 
         POINT cursor = {};
         GetCursorPos(&cursor);

@@ -16,4 +16,7 @@ void SelectTrayIcon(ToolState* state);
 void ModifyTrayIcon(ToolState* state);
 void DeleteTrayIcon(ToolState* state);
 int ShowTrayMenu(ToolState* state);
+// Puts the shield on both "Driver Reset" items of `menu` (sub-menus included): the reset asks
+// for the administrator's consent.
+void MarkConsentItems(HMENU menu);
 HMENU BuildProfileMenu(ToolState* state, int transport);

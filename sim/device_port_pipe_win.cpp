@@ -238,8 +238,12 @@ void CloseHidDevice(DeviceHandle device) {
         Simple(SimPipeOp::CloseDevice, HandleNumber(device));
 }
 
-PresentDeviceList* OpenPresentDeviceList() {
-    uint32_t id = OpenList(SimPipeOp::OpenPresentList);
+PresentDeviceList* OpenPresentDeviceList(int withInterfaces) {
+    SimPipeMessage& answer = Scratch(1);
+    const uint32_t id =
+        Call(NewRequest(SimPipeOp::OpenPresentList, withInterfaces ? 1u : 0u), &answer) && answer.code
+            ? answer.a
+            : 0;
     return id != 0 ? new PresentDeviceList{id} : nullptr;
 }
 

@@ -97,8 +97,8 @@ void CloseHidDevice(DeviceHandle device) {
         SimCloseDevice(HandleNumber(device));
 }
 
-PresentDeviceList* OpenPresentDeviceList() {
-    uint32_t id = SimOpenPresentList();
+PresentDeviceList* OpenPresentDeviceList(int withInterfaces) {
+    uint32_t id = SimOpenPresentList(withInterfaces);
     return id != 0 ? new PresentDeviceList{id} : nullptr;
 }
 

@@ -90,6 +90,7 @@ struct SimFaults {
     int32_t refuseRead = 0;  // every read fails
     int32_t failWrite = 0;   // every write fails (logged as failed, state untouched)
     uint32_t slowMs = 0;     // every read and write answers this much later
+    int32_t hang = 0;        // every read and write waits until the fault is cleared or the device goes
     int32_t stuckDebug = 0;  // LeaveDebugMode succeeds but the device stays in debug mode
     int32_t failRestart = 0; // restarting this device's node fails (class installer error)
     int32_t noParent = 0;    // the parent lookup of this device's interface fails
@@ -106,6 +107,9 @@ struct SimDevice {
     std::string path;             // interface path, e.g. \\?\hid#vid_054c&pid_0268#sim1#{4d1e55b2-...}
     std::string parentInstanceId; // e.g. USB\VID_054C&PID_0268\SIM0001
     std::string hidInstanceId;    // the HID node itself, e.g. HID\VID_054C&PID_0268\SIM0001
+    // The parent node exposes no device interface (a Bluetooth node does not), so only the list of
+    // every present node holds it.
+    int32_t parentWithoutInterface = 0;
     int32_t present = 1;
     uint32_t generation = 1; // bumped by every restart and re-plug; older handles are dead
     uint32_t restarts = 0;
@@ -223,7 +227,8 @@ int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length);
 int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length);
 int SimCloseDevice(uint32_t handle);
 
-uint32_t SimOpenPresentList(); // 0 when the list cannot be built
+// withInterfaces 1: the nodes that expose an interface; 0: every present node.
+uint32_t SimOpenPresentList(int withInterfaces = 1); // 0 when the list cannot be built
 EnumResult SimPresentListId(uint32_t list, uint32_t index, std::string* instanceId);
 // 1 restarted, 0 failed, kRestartPending when the node waits for a system restart.
 int SimRestartPresent(uint32_t list, uint32_t index);

@@ -132,6 +132,7 @@ void SimInitDevice(SimDevice& d, SimKind kind, uint32_t id) {
     }
     d.path = SimFormat("\\\\?\\hid#%s#sim%u#%s", vidPid, id, kHidClassGuid);
     d.parentInstanceId = SimFormat("%s\\SIM%04u", parent, id);
+    d.parentWithoutInterface = d.kind == SimKind::DriverBluetooth ? 1 : 0;
     std::string hid = parent;
     hid.replace(0, 3, "HID");
     d.hidInstanceId = SimFormat("%s\\SIM%04u", hid.c_str(), id);

@@ -37,7 +37,7 @@ enum class SimPipeOp : uint32_t {
     GetFeature,       // a = handle, payload = the caller's buffer; answer payload = the buffer read
     SetFeature,       // a = handle, payload = the buffer to write
     CloseDevice,      // a = handle
-    OpenPresentList,  // answer a = list id
+    OpenPresentList,  // a = 1: nodes with an interface, 0: every node; answer a = list id
     GetPresentId,     // a = list, b = index; answer code = wire EnumResult, payload = instance id
     RestartPresent,   // a = list, b = index
     ClosePresentList, // a = list

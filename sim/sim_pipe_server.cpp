@@ -64,7 +64,7 @@ void ServeSimRequest(const SimPipeMessage& request, SimPipeMessage* answer) {
         break;
     case SimPipeOp::CloseDevice: answer->code = static_cast<uint32_t>(SimCloseDevice(request.a)); break;
     case SimPipeOp::OpenPresentList:
-        answer->a = SimOpenPresentList();
+        answer->a = SimOpenPresentList(request.a != 0 ? 1 : 0);
         answer->code = answer->a != 0;
         break;
     case SimPipeOp::GetPresentId:

@@ -392,7 +392,7 @@ SimCommandResult RunFault(uint32_t id, const Line& line, std::string* reply) {
             return SimCommandResult::Failed;
     } else if (kind != "refuse-read" && kind != "fail-write" && kind != "fail-settings" &&
                kind != "stuck-debug" && kind != "fail-restart" && kind != "needs-restart" &&
-               kind != "no-parent" && kind != "no-caps" && kind != "none") {
+               kind != "no-parent" && kind != "no-caps" && kind != "hang" && kind != "none") {
         return Fail(reply, "unknown fault: " + kind);
     }
     int found = SimUpdateDevice(id, [&kind, ms](SimDevice& d) {
@@ -415,6 +415,8 @@ SimCommandResult RunFault(uint32_t id, const Line& line, std::string* reply) {
             f.noParent = 1;
         else if (kind == "no-caps")
             f.noCaps = 1;
+        else if (kind == "hang")
+            f.hang = 1;
         else
             f = SimFaults();
     });
@@ -532,7 +534,8 @@ const char* SimScriptHelp() {
            "        | btsp-commands OFFSET BYTE... | btsp-features OFFSET BYTE...\n"
            "        | answer info/btsp/draw WITH     (WITH: info/btsp/draw/none, the record sent back)\n"
            "  fault N refuse-read | fail-write | fail-settings | slow MS | stuck-debug | fail-restart\n"
-           "        | needs-restart | no-parent | no-caps | none   (faults add up; none clears them all)\n"
+           "        | needs-restart | no-parent | no-caps | hang (no answer until cleared)\n"
+           "        | none   (faults add up; none clears them all and releases a hang)\n"
            "  list-fault hid/present/none\n"
            "  element-order same/reversed\n"
            "  log FILE | log off | clear-log | note TEXT | show N | sleep MS | quit\n";

@@ -155,6 +155,22 @@ uint32_t SlowMsOf(Simulator& s, uint32_t handle) {
     return d != nullptr ? d->faults.slowMs : 0;
 }
 
+// A wedged driver answers nothing, not even late: the request waits until the fault is cleared
+// or the device goes away.
+void WaitWhileHung(Simulator& s, uint32_t handle) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(SimLock());
+            const char* reason = nullptr;
+            uint32_t deviceId = 0;
+            SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
+            if (d == nullptr || !d->faults.hang)
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 void SleepMs(uint32_t ms) {
     if (ms != 0)
         std::this_thread::sleep_for(std::chrono::milliseconds(ms));
@@ -450,6 +466,18 @@ SimDevice* PresentDevice(Simulator& s, uint32_t id, const char** reason) {
     return d;
 }
 
+void WaitWhileDeviceHung(Simulator& s, uint32_t id) {
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> hold(SimLock());
+            SimDevice* d = FindDevice(s, id);
+            if (d == nullptr || !d->present || !d->faults.hang)
+                return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 uint32_t SlowMsOfDevice(Simulator& s, uint32_t id) {
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
@@ -487,6 +515,7 @@ int SetFeatureLocked(SimDevice* d, const char* reason, const std::string& who, c
 
 int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
+    WaitWhileHung(s, handle);
     SleepMs(SlowMsOf(s, handle));
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
@@ -498,6 +527,7 @@ int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
 
 int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
+    WaitWhileHung(s, handle);
     SleepMs(SlowMsOf(s, handle));
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
@@ -511,6 +541,7 @@ int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
 
 int SimDeviceGetFeature(uint32_t id, uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
+    WaitWhileDeviceHung(s, id);
     SleepMs(SlowMsOfDevice(s, id));
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
@@ -521,6 +552,7 @@ int SimDeviceGetFeature(uint32_t id, uint8_t* buffer, uint32_t length) {
 
 int SimDeviceSetFeature(uint32_t id, const uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
+    WaitWhileDeviceHung(s, id);
     SleepMs(SlowMsOfDevice(s, id));
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
@@ -567,7 +599,7 @@ int SimCloseDevice(uint32_t handle) {
     return 1;
 }
 
-uint32_t SimOpenPresentList() {
+uint32_t SimOpenPresentList(int withInterfaces) {
     Simulator& s = Sim();
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
@@ -583,6 +615,10 @@ uint32_t SimOpenPresentList() {
     for (const SimDevice& d : s.devices) {
         if (!d.present)
             continue;
+        if (withInterfaces && d.parentWithoutInterface) {
+            ids.push_back(d.hidInstanceId);
+            continue;
+        }
         // A lower-case twin ahead of each driver parent: a compare that ignores case restarts
         // the twin, and the device visibly does not restart.
         if (SimIsDriverDevice(d)) {
@@ -596,7 +632,8 @@ uint32_t SimOpenPresentList() {
         ids.push_back(d.parentInstanceId);
         ids.push_back(d.hidInstanceId);
     }
-    SimLogLocked(SimFormat("LIST present list=%u count=%u", id, static_cast<uint32_t>(ids.size())));
+    SimLogLocked(SimFormat("LIST present list=%u count=%u%s", id, static_cast<uint32_t>(ids.size()),
+                           withInterfaces ? "" : " all-nodes"));
     return id;
 }
 

@@ -51,7 +51,7 @@ int SetFeatureReport(DeviceHandle, uint8_t*, uint32_t) {
     return 1;
 }
 void CloseHidDevice(DeviceHandle) {}
-PresentDeviceList* OpenPresentDeviceList() {
+PresentDeviceList* OpenPresentDeviceList(int) {
     return nullptr;
 }
 EnumResult GetPresentDeviceInstanceId(PresentDeviceList*, uint32_t, Utf16*, size_t) {

@@ -294,7 +294,7 @@ TEST_F(SimDriverTest, NodeRestartKillsOldHandlesAndBringsTheDeviceBack) {
     Set(old, disconnect);
     Set(old, Request(0x80000000));
 
-    PresentDeviceList* list = OpenPresentDeviceList();
+    PresentDeviceList* list = OpenPresentDeviceList(0);
     ASSERT_NE(list, nullptr);
     std::vector<std::string> ids;
     Utf16 id[200];
@@ -393,7 +393,7 @@ TEST_F(SimDriverTest, FaultsFailWhatTheyName) {
 
     SimSetListFaults(1, 1);
     EXPECT_EQ(OpenHidDeviceList(), nullptr);
-    EXPECT_EQ(OpenPresentDeviceList(), nullptr);
+    EXPECT_EQ(OpenPresentDeviceList(1), nullptr);
     CloseHidDevice(u);
 }
 

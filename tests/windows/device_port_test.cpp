@@ -152,7 +152,7 @@ TEST(DevicePortWin, DiscoveryTakesNoneOfWinesDevices) {
 }
 
 TEST(DevicePortWin, PresentDevicesListTheHidNodes) {
-    PresentDeviceList* list = OpenPresentDeviceList();
+    PresentDeviceList* list = OpenPresentDeviceList(1);
     ASSERT_NE(list, nullptr);
     std::vector<std::u16string> ids;
     for (uint32_t i = 0; i < 10000; ++i) {
