@@ -123,6 +123,31 @@ class SimulatedBuildTests(DriverCase):
                  20, what="polls of the restarted device")
         self.assertFalse(self.wine.find(title="Error"), "no error box")
 
+    def test_the_elevated_copy_restarts_only_a_parent_of_the_drivers_device(self):
+        # The copy that a non-elevated administrator's reset starts with the runas verb, run here
+        # as Wine runs it: the exit code says what came of it, and no tool window appears.
+        self.start_driver("add usb\nadd bth\nadd foreign-joystick\n")
+        parents = {}
+        for line in wait_for(lambda: len(self.log_lines(r"^ADD dev=")) >= 3 and self.log_lines(r"^ADD dev="), 10,
+                             what="the devices"):
+            m = re.match(r"^ADD dev=(\d+) .* parent=(\S+)", line)
+            parents[m.group(1)] = m.group(2)
+        exe = os.path.join(harness.BUILD, self.tool_exe)
+
+        def copy(*args):
+            return self.wine.run(["wine", exe, *args], timeout=60).returncode
+
+        self.assertEqual(copy("-driver-reset", parents["3"]), 4, "a foreign joystick's parent is refused")
+        self.assertEqual(copy("-driver-reset", "ROOT\\SYSTEM\\0000"), 4, "a node with nothing of the driver's")
+        self.assertEqual(copy("-driver-reset", parents["1"].lower()), 4, "the id is compared exactly")
+        self.assertFalse(self.log_lines(r"^RESTART"), "nothing was restarted")
+        self.assertEqual(copy("-driver-reset", parents["2"]), 0)
+        wait_for(lambda: self.log_lines(rf"^RESTART id={re.escape(parents['2'])} dev=2 ok"), 15, what="the restart")
+        self.control_command("fault 1 fail-restart")
+        time.sleep(1.0)  # the simulator reads its control file twice a second or so
+        self.assertEqual(copy("-driver-reset", parents["1"]), 1, "a failed restart")
+        self.assertFalse(self.tool_windows(), "the copy shows no window")
+
     def test_a_reset_that_waits_for_a_system_restart_finds_the_device_again_at_once(self):
         self.start_driver()
         self.start()

@@ -502,6 +502,12 @@ class ProductBehindTheHidStack(DriverCase):
         self.error_box("Failed to driver reset")
         self.polled_since(mark, 1)
         self.assertIsNone(self.tool.poll())
+        # The elevated copy checks its id against the driver's devices' parents, which Wine does
+        # not name: it refuses, and restarts nothing.
+        r = self.wine.run(["wine", os.path.join(harness.BUILD, "padwarden.exe"), "-driver-reset",
+                           "ROOT\\PADWARDEN_DS3\\0000"], timeout=60)
+        self.assertEqual(r.returncode, 4)
+        self.assertEqual(len(self.tool_windows()), 1, "the copy took no window and did not end the tool")
 
     # ---- a driver that holds every request
 
@@ -544,6 +550,79 @@ class ProductBehindTheHidStack(DriverCase):
         wait_for(lambda: self.lines_since(mark, r"^GET dev=1 ok") and self.lines_since(mark, r"^GET dev=2 ok"), 60,
                  what="both controllers polled again")
         self.assertIsNone(self.tool.poll())
+
+    def test_no_command_waits_for_a_driver_that_never_answers(self):
+        folder = os.path.join(self.wine.prefix, "drive_c", "padwarden-profiles")
+        os.makedirs(folder, exist_ok=True)
+        with open(os.path.join(folder, "racing.ini"), "w", newline="\r\n") as f:
+            f.write(PROFILE)
+        self.wine.reg_add("SettingFilePath", "REG_SZ", "C:\\padwarden-profiles\\racing.ini", key=PADTUNER_KEY)
+        for name in ("BTHRapidFireSettingPosX", "BTHRapidFireSettingPosY", "BTHInformationPosX", "BTHInformationPosY"):
+            self.wine.reg_add(name, "REG_BINARY", struct.pack("<H", 300).hex())
+        self.start_driver()
+        self.start("-debug")
+        window = self.main_window
+        busy = "The controller driver is busy and did not answer, so the command was not sent. Try again in a moment."
+
+        def answers(hwnd, what):
+            # WM_NULL as a hang check sends it: the window must answer within 2 s.
+            self.assertEqual(self.wine.probe("send", hwnd, 0, 0, 0, 2000, check=False).strip(), "0",
+                             f"the window answers after {what}")
+
+        def busy_boxes():
+            return [b for b in self.wine.find(title="Error", cls="#32770")
+                    if self.wine.probe("text", b["hwnd"], 0xFFFF, check=False).strip() == busy]
+
+        def close_boxes():
+            closed = 0
+            end = time.time() + 4
+            while time.time() < end:
+                boxes = self.wine.find(title="Error", cls="#32770")
+                if not boxes:
+                    time.sleep(0.2)
+                    continue
+                for box in boxes:
+                    self.wine.probe("click", box["hwnd"], 1, check=False)
+                    closed += 1
+                end = time.time() + 4
+            return closed
+
+        for fault in ("slow 10000", "hang"):
+            with self.subTest(fault=fault):
+                self.control_command(f"fault 2 {fault}")
+                time.sleep(1.5)  # the Monitor thread is now inside a Bluetooth read that does not end
+                for command, what in ((0x8100, "a Bluetooth profile"), (40022, "Disconnect"), (40023, "Reconnect")):
+                    self.wine.probe("post", window, WM_COMMAND, command, 0)
+                    answers(window, what)
+                self.wine.probe("post", window, WM_COMMAND, 40020, 0)
+                dialog = wait_for(lambda: self.wine.find(title="Auto Fire Button Setting"), 10, what="auto fire")[0]
+                self.wine.probe("click", dialog["hwnd"], 1)
+                answers(window, "auto-fire OK")
+                self.wine.probe("post", window, WM_COMMAND, 40025, 0)
+                info = wait_for(lambda: self.wine.find(title="Driver Information - Bluetooth"), 10, what="info")[0]
+                self.wine.probe("click", info["hwnd"], 1070)
+                debug = wait_for(lambda: self.wine.find(title="Debug Information"), 10, what="the debug dialog")[0]
+                self.wine.probe("select", debug["hwnd"], 1073, 1)
+                answers(debug["hwnd"], "the debug query")
+                answers(window, "the debug query")
+                if fault == "hang":
+                    # Each of the five says the driver is busy, about two seconds after it was asked.
+                    wait_for(lambda: len(busy_boxes()) >= 1, 10, what="the busy message")
+                shown = close_boxes()
+                self.wine.probe("click", debug["hwnd"], 2, check=False)
+                if fault == "hang":
+                    self.assertGreaterEqual(shown, 5, "one busy message per command")
+                self.wine.probe("click", info["hwnd"], 1, check=False)
+                wait_for(lambda: not self.wine.find(title="Driver Information - Bluetooth"), 10, what="info closed")
+                if fault != "hang":
+                    self.control_command("fault 2 none")
+        # Still held: a session's end is answered at once, and Exit ends the tool with its settings.
+        self.wine.reg_delete()
+        self.assertEqual(self.wine.probe("send", window, 0x11, 0, 0x80000000, 3000, check=False).strip(), "1")
+        self.wine.probe("post", window, WM_COMMAND, 40036, 0)
+        self.tool.wait(30)
+        self.assertEqual(len(self.wine.reg_query() or {}), 20)
+        self.control_command("fault 2 none")
 
     # ---- leaving
 

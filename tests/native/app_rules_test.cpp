@@ -5,6 +5,7 @@
 #include "app/dispatch.h"
 #include "app/settings.h"
 #include "core/tool_state.h"
+#include "monitor/menu_model.h"
 #include "resources/resource.h"
 
 namespace {
@@ -97,20 +98,42 @@ TEST(ToolState, DefaultsAfterInitialisation) {
     EXPECT_EQ(state.usbDevices[0].handle, nullptr);
 }
 
-TEST(ToolState, AdministratorTestAndVersionFiveZero) {
+TEST(ToolState, AdministratorTestTokenTypesAndTheMenuTheyGive) {
+    using E = ElevationType;
     struct Case {
         int admin, known;
         uint32_t major, minor;
-        int wantAdmin;
+        ElevationType elevation;
+        int wantAdmin, wantConsent;
     } cases[] = {
-        {1, 1, 10, 0, 1}, {0, 1, 10, 0, 0}, {0, 1, 5, 0, 1},
-        {0, 1, 5, 1, 0},  {0, 0, 5, 0, 0},  {1, 0, 0, 0, 1},
+        {1, 1, 10, 0, E::Unknown, 1, 0},
+        {0, 1, 10, 0, E::Unknown, 0, 0},
+        {0, 1, 5, 0, E::Unknown, 1, 0},
+        {0, 1, 5, 1, E::Unknown, 0, 0},
+        {0, 0, 5, 0, E::Unknown, 0, 0},
+        {1, 0, 0, 0, E::Unknown, 1, 0},
+        // An elevated administrator, and one with UAC off or the built-in account: in-process.
+        {1, 0, 10, 0, E::Full, 1, 0},
+        {1, 0, 10, 0, E::Default, 1, 0},
+        // A standard user: nothing to elevate to.
+        {0, 1, 10, 0, E::Default, 0, 0},
+        // An administrator started from the log-on or the Start menu: a reset with consent.
+        {0, 1, 10, 0, E::Limited, 1, 1},
     };
     static ToolState state;
     for (const Case& c : cases) {
-        ApplyAdministratorTest(&state, c.admin, c.known, c.major, c.minor);
+        SCOPED_TRACE(static_cast<int>(c.elevation) * 10 + c.admin);
+        ApplyAdministratorTest(&state, c.admin, c.known, c.major, c.minor, c.elevation);
         EXPECT_EQ(state.isAdmin, c.wantAdmin);
         EXPECT_EQ(state.canResetDriver, c.wantAdmin) << "the two flags always agree";
+        EXPECT_EQ(state.resetNeedsConsent, c.wantConsent);
+        state.usbConnected = 1;
+        state.bthConnected = 1;
+        const TrayMenuModel m = ComputeTrayMenuModel(&state);
+        EXPECT_EQ(m.usb.resetEnabled, c.wantAdmin);
+        EXPECT_EQ(m.bth.resetEnabled, c.wantAdmin);
+        EXPECT_EQ(m.registryEnabled, c.wantAdmin) << "the migration runs in-process for every administrator";
+        EXPECT_EQ(m.resetShield, c.wantConsent);
     }
 }
 
@@ -168,6 +191,42 @@ TEST(CommandLine, SetupSwitches) {
         EXPECT_EQ(IsDebugCommandLineText(c.line), line.find(u"-debug") != std::u16string::npos ? 1 : 0);
     }
     EXPECT_EQ(SetupSwitchOf(nullptr), SetupSwitch::None);
+}
+
+TEST(CommandLine, DriverResetSwitchTakesOneCleanId) {
+    struct Case {
+        const char16_t* line;
+        const char16_t* want; // null: refused
+    } cases[] = {
+        {u"p.exe -driver-reset \"USB\\VID_054C&PID_0268\\5&1A2B\"", u"USB\\VID_054C&PID_0268\\5&1A2B"},
+        {u"\"C:\\Users\\a b\\p.exe\" -driver-reset  \"ROOT\\X\\0000\"  ", u"ROOT\\X\\0000"},
+        {u"p.exe -driver-reset BTHENUM\\{0000}_LOCALMFG&0000\\7&1", u"BTHENUM\\{0000}_LOCALMFG&0000\\7&1"},
+        {u"p.exe -driver-reset", nullptr},
+        {u"p.exe -driver-reset \"\"", nullptr},
+        {u"p.exe -driver-reset \"ROOT\\X", nullptr},          // unterminated
+        {u"p.exe -driver-reset \"ROOT\\X\" -debug", nullptr}, // nothing may follow
+        {u"p.exe -driver-reset ROOT\\X \"ROOT\\Y\"", nullptr},
+        {u"p.exe -driver-reset \"A\"B\"", nullptr},
+        {u"p.exe -driver-reset \"A\tB\"", nullptr}, // a control character
+        {u"p.exe -driver-resets \"ROOT\\X\"", nullptr},
+        {u"p.exe -debug -driver-reset \"ROOT\\X\"", nullptr}, // the first argument only
+    };
+    for (const Case& c : cases) {
+        std::u16string line(c.line);
+        SCOPED_TRACE(std::string(line.begin(), line.end()));
+        Utf16 id[kInstanceIdChars];
+        const int got = DriverResetSwitchOf(c.line, id, kInstanceIdChars);
+        EXPECT_EQ(got, c.want != nullptr ? 1 : 0);
+        if (got && c.want != nullptr) {
+            EXPECT_EQ(std::u16string(id), std::u16string(c.want));
+        }
+        EXPECT_EQ(SetupSwitchOf(c.line), SetupSwitch::None);
+    }
+    // An id one unit too long for the buffer is refused, never cut.
+    std::u16string line = u"p.exe -driver-reset \"" + std::u16string(kInstanceIdChars - 1, u'A') + u"\"";
+    Utf16 id[kInstanceIdChars];
+    EXPECT_EQ(DriverResetSwitchOf(line.c_str(), id, kInstanceIdChars - 1), 0);
+    EXPECT_EQ(DriverResetSwitchOf(line.c_str(), id, kInstanceIdChars), 1);
 }
 
 TEST(Dispatch, CommandGating) {
