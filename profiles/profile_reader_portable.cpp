@@ -107,7 +107,7 @@ void DecodeProfileBytes(const std::vector<uint8_t>& b, std::u16string* text) {
         // An odd last byte still yields a unit, its other half zero.
         for (size_t i = 2; i < n; i += 2) {
             const uint16_t first = b[i];
-            const uint16_t second = i + 1 < n ? b[i + 1] : 0;
+            const uint16_t second = i + 1 < n ? b[i + 1] : uint16_t{0};
             text->push_back(static_cast<Utf16>(bigEndian ? (first << 8) | second : (second << 8) | first));
         }
         return;
@@ -207,7 +207,7 @@ void AppendUtf8AsUtf16(const uint8_t* b, size_t n, std::u16string* out) {
         uint32_t cp = lead & kLeadMask[follow];
         bool good = follow != 0;
         if (good && follow == 3) {
-            const uint8_t c = b[i] ^ 0x80;
+            const uint8_t c = static_cast<uint8_t>(b[i] ^ 0x80u);
             good = c < 0x40;
             if (good) {
                 cp = (cp << 6) | c;
@@ -216,7 +216,7 @@ void AppendUtf8AsUtf16(const uint8_t* b, size_t n, std::u16string* out) {
             }
         }
         if (good && follow >= 2) {
-            const uint8_t c = b[i] ^ 0x80;
+            const uint8_t c = static_cast<uint8_t>(b[i] ^ 0x80u);
             good = c < 0x40 && ((cp << 6) | c) < (0x110000 >> 6);
             if (good) {
                 cp = (cp << 6) | c;
@@ -225,7 +225,7 @@ void AppendUtf8AsUtf16(const uint8_t* b, size_t n, std::u16string* out) {
             }
         }
         if (good) {
-            const uint8_t c = b[i] ^ 0x80;
+            const uint8_t c = static_cast<uint8_t>(b[i] ^ 0x80u);
             good = c < 0x40;
             if (good) {
                 cp = (cp << 6) | c;
