@@ -378,6 +378,22 @@ class ProductBehindTheHidStack(DriverCase):
         self.assertNotEqual(lines[0][9:], lines[1][9:], "a line only when the bytes change")
         # Each line came from a raw-data query of the Bluetooth device, through the HID stack.
         self.assertTrue(self.log_lines(r"^GET dev=2 ok tag=DBGB record=DRAW$"))
+        # A refused read leaves the cleared buffer: no line of fifteen zeros that looks like data.
+        mark = self.mark()
+        self.control_command("fault 2 refuse-read", "note refusing")
+
+        def refused():
+            lines = self.lines_since(mark, r"^NOTE refusing$|^SET dev=2 cmd=QueryDebugRawData|^GET dev=2 ")
+            after = lines[lines.index("NOTE refusing"):] if "NOTE refusing" in lines else []
+            # The second query began, so the first one's outcome reached the log file.
+            return len([l for l in after if l.startswith("SET")]) >= 2 and after
+        after = wait_for(refused, 15, what="two raw-data queries after the fault")
+        self.assertNotIn("GET dev=2 ok", " ".join(after))
+        with open(path, "rb") as f:
+            data = f.read()
+        self.assertEqual(len(data) % 56, 0)
+        zero = b"00 " * 15 + b" "
+        self.assertFalse([l for l in data.split(b"\n") if l[9:] == zero], "no line from a failed read")
 
     # ---- the icon, plugging and a silent driver
 
