@@ -8,6 +8,7 @@ import glob
 import os
 import random
 import re
+import shutil
 import struct
 import sys
 import time
@@ -226,6 +227,29 @@ class ProductBehindTheHidStack(DriverCase):
         self.assertRegex(first[0], r"^GET dev=2 ok tag=DBGB")
         self.assertEqual(first[1], "SET dev=2 cmd=LeaveDebugMode mask=0x00000000 ok bytes=" + request(0x80000001))
         self.assertRegex(first[2], r"^GET dev=2 ok tag=DS3B")
+
+    def test_a_hid_dll_beside_the_tool_is_not_loaded_and_the_systems_serves(self):
+        # The loader looks in the program's folder first for a DLL that is not a known DLL, and an
+        # elevated copy would run what was planted there. Wine is told to prefer such a DLL.
+        folder = os.path.join(BUILD, "e2e-planted")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        shutil.copy(os.path.join(BUILD, "padwarden.exe"), folder)
+        shutil.copy(os.path.join(BUILD, "planted_hid.dll"), os.path.join(folder, "hid.dll"))
+        self.start_driver()
+        overrides = self.wine.env["WINEDLLOVERRIDES"]
+        self.wine.env["WINEDLLOVERRIDES"] = overrides + ";hid=n,b"
+        try:
+            self.start_tool(exe=os.path.join(folder, "padwarden.exe"))
+        finally:
+            self.wine.env["WINEDLLOVERRIDES"] = overrides
+        pid = self.tool_windows()[0]["pid"]
+        out = self.wine.run(["wine", os.path.join(BUILD, "procprobe.exe"), str(pid), "modules"], check=True).stdout
+        modules = out.decode("utf-8", "replace").lower().replace("\r", "").splitlines()
+        self.assertFalse([m for m in modules if m.endswith("\\e2e-planted\\hid.dll")], "the planted hid.dll")
+        self.assertIn("c:\\windows\\system32\\hid.dll", modules)
+        wait_for(lambda: self.log_lines(r"^GET dev=1 ok tag=DS3U") and self.log_lines(r"^GET dev=2 ok tag=DS3B"),
+                 30, what="both controllers polled through the system's hid.dll")
 
     # ---- requests, byte for byte
 
