@@ -4,6 +4,7 @@
 #include "monitor/tray_win.h"
 
 #include <commctrl.h>
+#include "core/system_dlls_win.h"
 #include "core/ui_port.h"
 #include "driver/discovery.h"
 #include "driver/driver_reset.h"
@@ -60,19 +61,9 @@ DWORD WINAPI MonitorThreadEntry(LPVOID parameter) {
     return 0;
 }
 
-typedef BOOL(WINAPI* IsUserAnAdminProc)();
-
 int QueryIsUserAnAdmin() {
-    HMODULE shell = LoadLibraryW(L"shell32.dll");
-    if (shell == nullptr)
-        return 0;
-    int result = 0;
-    auto proc =
-        reinterpret_cast<IsUserAnAdminProc>(reinterpret_cast<void*>(GetProcAddress(shell, "IsUserAnAdmin")));
-    if (proc != nullptr)
-        result = proc() ? 1 : 0;
-    FreeLibrary(shell);
-    return result;
+    const SystemCalls& dll = SystemDlls();
+    return dll.IsUserAnAdmin != nullptr && dll.IsUserAnAdmin() ? 1 : 0;
 }
 
 // An administrator's process started without elevation holds a limited token, for which

@@ -1,6 +1,8 @@
 enable_language(RC)
 
-set(WIN_LIBS hid setupapi cfgmgr32 shell32 user32 gdi32 advapi32 ole32)
+# Known DLLs only: the loader takes these from System32 whatever lies beside the program. The
+# device layer's DLLs are loaded at run time from System32 (core/system_dlls_win.cpp).
+set(WIN_LIBS shell32 user32 gdi32 advapi32 ole32)
 add_compile_definitions(UNICODE _UNICODE WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601)
 if(MINGW)
   # No MinGW runtime DLL has to travel with the executables.
@@ -115,7 +117,7 @@ add_executable(padwarden_win_tests ${WIN_TEST_SOURCES} ${RC_MAIN} ${CMAKE_SOURCE
 target_include_directories(padwarden_win_tests PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR}
                            ${PADWARDEN_GENERATED_DIR})
 add_dependencies(padwarden_win_tests padwarden_icons)
-target_link_libraries(padwarden_win_tests PRIVATE padwarden_shell ${PADWARDEN_GTEST_LIBS})
+target_link_libraries(padwarden_win_tests PRIVATE padwarden_shell ${PADWARDEN_GTEST_LIBS} hid setupapi cfgmgr32)
 
 # Instruments of the end-to-end tier.
 file(GLOB E2E_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/*_win.cpp)
@@ -128,6 +130,11 @@ foreach(t ${E2E_TOOLS})
     target_link_options(${name} PRIVATE -municode)
   endif()
 endforeach()
+
+# A hid.dll of no use, which the end-to-end tier puts beside a copy of the tool, which must not
+# load it. Not named hid.dll here: this folder holds the tool itself.
+add_library(planted_hid SHARED ${CMAKE_SOURCE_DIR}/tests/e2e/planted_hid.c)
+set_target_properties(planted_hid PROPERTIES PREFIX "")
 
 # The idle-cost floor: a bare tray program to measure the tool against.
 add_executable(floor_tray WIN32 ${CMAKE_SOURCE_DIR}/bench/floor_tray_win.cpp)

@@ -56,6 +56,8 @@ void LoadCommonControls() {
     static int loaded = 0;
     if (loaded)
         return;
+    // By plain name, which the entry routine keeps to System32: the manifest's activation context
+    // then takes it to version 6, which a full path would bypass.
     HMODULE controls = LoadLibraryW(L"comctl32.dll");
     using InitControls = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     auto init = controls != nullptr ? reinterpret_cast<InitControls>(reinterpret_cast<void*>(

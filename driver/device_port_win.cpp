@@ -1,20 +1,16 @@
 // The device port over the real HID class, device installer and configuration manager.
+// Its calls into hid.dll, setupapi.dll and cfgmgr32.dll go through the system DLL table.
 #include <windows.h>
 
-#include <cfgmgr32.h>
 #include <dbt.h>
 #include <sddl.h>
-#include <setupapi.h>
 
 #include <cstddef>
 #include <cstdlib>
 #include <cwchar>
 #include <new>
 
-extern "C" {
-#include <hidsdi.h>
-}
-
+#include "core/system_dlls_win.h"
 #include "driver/device_port.h"
 
 static_assert(sizeof(wchar_t) == sizeof(Utf16), "device paths pass between wchar_t and Utf16 unchanged");
@@ -54,7 +50,7 @@ int CopyFitting(Utf16* dest, size_t capacity, const wchar_t* src, size_t availab
 // The configuration manager's id of a device node, bounded to the instance-id buffer.
 int DeviceIdOf(DEVINST node, Utf16* id, size_t capacity) {
     wchar_t buffer[kInstanceIdChars + 1] = {};
-    if (CM_Get_Device_IDW(node, buffer, kInstanceIdChars, 0) != CR_SUCCESS)
+    if (SystemDlls().CM_Get_Device_IDW(node, buffer, kInstanceIdChars, 0) != CR_SUCCESS)
         return 0;
     return CopyFitting(id, capacity, buffer, kInstanceIdChars + 1);
 }
@@ -62,33 +58,37 @@ int DeviceIdOf(DEVINST node, Utf16* id, size_t capacity) {
 int DeviceInfoAt(HDEVINFO set, uint32_t index, SP_DEVINFO_DATA* info) {
     *info = SP_DEVINFO_DATA{};
     info->cbSize = sizeof(SP_DEVINFO_DATA);
-    return SetupDiEnumDeviceInfo(set, index, info) ? 1 : 0;
+    return SystemDlls().SetupDiEnumDeviceInfo(set, index, info) ? 1 : 0;
 }
 
 } // namespace
 
 HidDeviceList* OpenHidDeviceList() {
+    const SystemCalls& dll = SystemDlls();
+    if (!dll.devices)
+        return nullptr;
     GUID guid;
-    HidD_GetHidGuid(&guid);
-    HDEVINFO set = SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    dll.HidD_GetHidGuid(&guid);
+    HDEVINFO set = dll.SetupDiGetClassDevsW(&guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
     if (set == INVALID_HANDLE_VALUE)
         return nullptr;
     HidDeviceList* list = new (std::nothrow) HidDeviceList{set, guid};
     if (list == nullptr)
-        SetupDiDestroyDeviceInfoList(set);
+        dll.SetupDiDestroyDeviceInfoList(set);
     return list;
 }
 
 EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, size_t capacity) {
     if (list == nullptr)
         return EnumResult::End;
+    const SystemCalls& dll = SystemDlls();
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof data;
     // Any failure ends the walk; only "no more items" is expected here.
-    if (!SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data))
+    if (!dll.SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data))
         return EnumResult::End;
     DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &size, nullptr);
+    dll.SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &size, nullptr);
     constexpr size_t pathOffset = offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath);
     if (size <= pathOffset)
         return EnumResult::Skip;
@@ -97,7 +97,7 @@ EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, si
         return EnumResult::Skip;
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
     EnumResult result = EnumResult::Skip;
-    if (SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, size, nullptr, nullptr) &&
+    if (dll.SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, size, nullptr, nullptr) &&
         CopyFitting(path, capacity, detail->DevicePath, (size - pathOffset) / sizeof(wchar_t)))
         result = EnumResult::Found;
     std::free(detail);
@@ -107,12 +107,13 @@ EnumResult EnumHidInterface(HidDeviceList* list, uint32_t index, Utf16* path, si
 int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* element) {
     if (list == nullptr || element == nullptr)
         return 0;
+    const SystemCalls& dll = SystemDlls();
     SP_DEVICE_INTERFACE_DATA data = {};
     data.cbSize = sizeof data;
-    if (!SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data))
+    if (!dll.SetupDiEnumDeviceInterfaces(list->set, nullptr, &list->hidGuid, index, &data))
         return 0;
     DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &size, nullptr);
+    dll.SetupDiGetDeviceInterfaceDetailW(list->set, &data, nullptr, 0, &size, nullptr);
     if (size < sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W))
         return 0;
     auto* detail = static_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(std::calloc(1, size));
@@ -122,7 +123,7 @@ int GetHidInterfaceElement(HidDeviceList* list, uint32_t index, uint32_t* elemen
     // The element that owns this interface, as the device installer itself reports it.
     SP_DEVINFO_DATA owner = {};
     owner.cbSize = sizeof owner;
-    const BOOL found = SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, size, nullptr, &owner);
+    const BOOL found = dll.SetupDiGetDeviceInterfaceDetailW(list->set, &data, detail, size, nullptr, &owner);
     std::free(detail);
     if (!found)
         return 0;
@@ -143,7 +144,7 @@ int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, siz
     if (!DeviceInfoAt(list->set, element, &info))
         return 0;
     DEVINST parent = 0;
-    if (CM_Get_Parent(&parent, info.DevInst, 0) != CR_SUCCESS)
+    if (SystemDlls().CM_Get_Parent(&parent, info.DevInst, 0) != CR_SUCCESS)
         return 0;
     Utf16 buffer[kInstanceIdChars];
     if (!DeviceIdOf(parent, buffer, kInstanceIdChars) || capacity == 0)
@@ -160,7 +161,7 @@ int GetHidParentInstanceId(HidDeviceList* list, uint32_t element, Utf16* id, siz
 void CloseHidDeviceList(HidDeviceList* list) {
     if (list == nullptr)
         return;
-    SetupDiDestroyDeviceInfoList(list->set);
+    SystemDlls().SetupDiDestroyDeviceInfoList(list->set);
     delete list;
 }
 
@@ -173,14 +174,15 @@ DeviceHandle OpenHidDevice(const Utf16* path) {
 }
 
 int GetHidUsage(DeviceHandle device, uint16_t* usagePage, uint16_t* usage) {
-    if (!IsOpenDeviceHandle(device) || usagePage == nullptr || usage == nullptr)
+    const SystemCalls& dll = SystemDlls();
+    if (!dll.devices || !IsOpenDeviceHandle(device) || usagePage == nullptr || usage == nullptr)
         return 0;
     PHIDP_PREPARSED_DATA preparsed = nullptr;
-    if (!HidD_GetPreparsedData(Native(device), &preparsed))
+    if (!dll.HidD_GetPreparsedData(Native(device), &preparsed))
         return 0;
     HIDP_CAPS caps = {};
-    NTSTATUS status = HidP_GetCaps(preparsed, &caps);
-    HidD_FreePreparsedData(preparsed);
+    NTSTATUS status = dll.HidP_GetCaps(preparsed, &caps);
+    dll.HidD_FreePreparsedData(preparsed);
     if (status != HIDP_STATUS_SUCCESS)
         return 0;
     *usagePage = caps.UsagePage;
@@ -189,15 +191,17 @@ int GetHidUsage(DeviceHandle device, uint16_t* usagePage, uint16_t* usage) {
 }
 
 int GetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length) {
-    if (!IsOpenDeviceHandle(device) || buffer == nullptr)
+    const SystemCalls& dll = SystemDlls();
+    if (!dll.devices || !IsOpenDeviceHandle(device) || buffer == nullptr)
         return 0;
-    return HidD_GetFeature(Native(device), buffer, length) ? 1 : 0;
+    return dll.HidD_GetFeature(Native(device), buffer, length) ? 1 : 0;
 }
 
 int SetFeatureReport(DeviceHandle device, uint8_t* buffer, uint32_t length) {
-    if (!IsOpenDeviceHandle(device) || buffer == nullptr)
+    const SystemCalls& dll = SystemDlls();
+    if (!dll.devices || !IsOpenDeviceHandle(device) || buffer == nullptr)
         return 0;
-    return HidD_SetFeature(Native(device), buffer, length) ? 1 : 0;
+    return dll.HidD_SetFeature(Native(device), buffer, length) ? 1 : 0;
 }
 
 void CloseHidDevice(DeviceHandle device) {
@@ -206,13 +210,16 @@ void CloseHidDevice(DeviceHandle device) {
 }
 
 PresentDeviceList* OpenPresentDeviceList(int withInterfaces) {
+    const SystemCalls& dll = SystemDlls();
+    if (!dll.devices)
+        return nullptr;
     const DWORD flags = DIGCF_ALLCLASSES | DIGCF_PRESENT | (withInterfaces ? DIGCF_DEVICEINTERFACE : 0u);
-    HDEVINFO set = SetupDiGetClassDevsW(nullptr, nullptr, nullptr, flags);
+    HDEVINFO set = dll.SetupDiGetClassDevsW(nullptr, nullptr, nullptr, flags);
     if (set == INVALID_HANDLE_VALUE)
         return nullptr;
     PresentDeviceList* list = new (std::nothrow) PresentDeviceList{set};
     if (list == nullptr)
-        SetupDiDestroyDeviceInfoList(set);
+        dll.SetupDiDestroyDeviceInfoList(set);
     return list;
 }
 
@@ -230,6 +237,7 @@ EnumResult GetPresentDeviceInstanceId(PresentDeviceList* list, uint32_t index, U
 int RestartPresentDevice(PresentDeviceList* list, uint32_t index) {
     if (list == nullptr)
         return 0;
+    const SystemCalls& dll = SystemDlls();
     SP_DEVINFO_DATA info;
     if (!DeviceInfoAt(list->set, index, &info))
         return 0;
@@ -239,14 +247,14 @@ int RestartPresentDevice(PresentDeviceList* list, uint32_t index) {
     params.StateChange = DICS_PROPCHANGE;
     params.Scope = DICS_FLAG_CONFIGSPECIFIC;
     params.HwProfile = 0;
-    if (!SetupDiSetClassInstallParamsW(list->set, &info, &params.ClassInstallHeader, sizeof params))
+    if (!dll.SetupDiSetClassInstallParamsW(list->set, &info, &params.ClassInstallHeader, sizeof params))
         return 0;
-    if (!SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, list->set, &info))
+    if (!dll.SetupDiCallClassInstaller(DIF_PROPERTYCHANGE, list->set, &info))
         return 0;
     // The installer may leave the device as it was and ask for a system restart instead.
     SP_DEVINSTALL_PARAMS_W install = {};
     install.cbSize = sizeof install;
-    if (SetupDiGetDeviceInstallParamsW(list->set, &info, &install) &&
+    if (dll.SetupDiGetDeviceInstallParamsW(list->set, &info, &install) &&
         (install.Flags & (DI_NEEDRESTART | DI_NEEDREBOOT)) != 0)
         return kRestartPending;
     return 1;
@@ -255,7 +263,7 @@ int RestartPresentDevice(PresentDeviceList* list, uint32_t index) {
 int ClosePresentDeviceList(PresentDeviceList* list) {
     if (list == nullptr)
         return 0;
-    BOOL destroyed = SetupDiDestroyDeviceInfoList(list->set);
+    BOOL destroyed = SystemDlls().SetupDiDestroyDeviceInfoList(list->set);
     delete list;
     return destroyed ? 1 : 0;
 }

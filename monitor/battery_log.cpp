@@ -28,9 +28,9 @@ void WriteBatteryLogLine(ToolState* state) {
             return;
     }
     uint8_t record[81] = {};
-    QueryDebugRecord(state, 0x00010000, 3, record);
-    // A record the query never filled (the device went away before it) carries no report id.
-    if (record[0] != 2)
+    // No line without a read: a failed one leaves the cleared buffer, report id and zeros, which
+    // would pass for a record.
+    if (!QueryDebugRecord(state, 0x00010000, 3, record))
         return;
     if (!BatteryBytesChanged(record, state->batteryLogLast))
         return;

@@ -13,16 +13,14 @@ const wchar_t kMutexName[] = L"DUALSHOCK3 Rumble Parameters Mutex Object";
 
 // The tool is often run elevated (driver reset, the migration), and an elevated token's default
 // access list names only SYSTEM and Administrators: every non-elevated game would be refused.
-// SYSTEM and Administrators keep full access. INTERACTIVE (IU) is in the token of every program the
-// logged-on user starts, elevated or not and whoever elevated the tool, and the plain name keeps
-// the objects inside this session. ALL APPLICATION PACKAGES (S-1-15-2-1, written out so that
-// Windows 7 parses it) lets app containers pass their second access check. Clients get only what
-// they use: a read-write view; waiting on and releasing the mutex. The low mandatory label lets
-// low-integrity clients write.
-const wchar_t kMappingSecurity[] = L"D:P(A;;0xF001F;;;SY)(A;;0xF001F;;;BA)(A;;0x6;;;IU)(A;;0x6;;;S-1-15-2-1)"
-                                   L"S:(ML;;NW;;;LW)";
-const wchar_t kMutexSecurity[] = L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;IU)"
-                                 L"(A;;0x100001;;;S-1-15-2-1)S:(ML;;NW;;;LW)";
+// INTERACTIVE (IU) is in the token of every program the logged-on user starts, elevated or not and
+// whoever elevated the tool, and the plain name keeps the objects inside this session. It gets the
+// objects' full rights, as the default list gave the user: many clients open them with
+// FILE_MAP_ALL_ACCESS or MUTEX_ALL_ACCESS, and an open asking one right more than granted fails.
+// No entry for app containers: they look a plain name up in their own namespace and never reach
+// these objects. The low mandatory label lets low-integrity clients write.
+const wchar_t kMappingSecurity[] = L"D:P(A;;0xF001F;;;SY)(A;;0xF001F;;;BA)(A;;0xF001F;;;IU)S:(ML;;NW;;;LW)";
+const wchar_t kMutexSecurity[] = L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x1F0001;;;IU)S:(ML;;NW;;;LW)";
 
 } // namespace
 

@@ -19,8 +19,8 @@ void FillRumbleViewer(HWND dialog);
 
 enum class RumbleObject { Mapping, Mutex };
 // The security descriptor the block's mapping or mutex is created with (free it with LocalFree):
-// the interactive user's clients and app containers get what a client needs, under a low mandatory
-// label. 0 when it cannot be built.
+// the interactive user's clients get full access, under a low mandatory label. 0 when it cannot be
+// built.
 int BuildRumbleSecurity(RumbleObject object, PSECURITY_DESCRIPTOR* descriptor);
 
 // Copies every 24-byte row of `from` into `to`; values of another size, or whose name does not fit

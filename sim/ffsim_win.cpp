@@ -59,7 +59,7 @@ void Say(const std::string& line) {
 }
 
 // Opens the tool's block; the tool may start after us, so keep trying for a while. It asks for
-// no more than the tool grants a client: a read-write view, and waiting on and releasing the mutex.
+// what a client uses: a read-write view, and waiting on and releasing the mutex.
 int OpenBlock() {
     const ULONGLONG start = GetTickCount64();
     while (sim.block == nullptr) {

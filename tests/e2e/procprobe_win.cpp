@@ -3,6 +3,7 @@
 //                      figures cannot be read.
 //   procprobe PID names  prints the object name of each of the process's named file handles,
 //                      one a line (an open HID device shows as its device object).
+//   procprobe PID modules  prints the full path of each module the process has loaded, one a line.
 // Handles are counted in the system handle table, which Wine serves as Windows does; Wine leaves
 // the per-process counters (GetProcessHandleCount, PrivateUsage) at zero, so a private figure of
 // 0 means "not provided" and the caller reads it elsewhere.
@@ -10,6 +11,7 @@
 #include <psapi.h>
 #include <winternl.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cwchar>
 #include <string>
@@ -112,16 +114,40 @@ int PrintFileNames(DWORD pid) {
     return 0;
 }
 
+int PrintModules(DWORD pid) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, pid);
+    std::vector<HMODULE> modules(1024);
+    DWORD needed = 0;
+    if (process == nullptr ||
+        !EnumProcessModules(process, modules.data(), static_cast<DWORD>(modules.size() * sizeof(HMODULE)),
+                            &needed)) {
+        std::printf("cannot read the modules\n");
+        return 1;
+    }
+    modules.resize(std::min<size_t>(modules.size(), needed / sizeof(HMODULE)));
+    for (HMODULE module : modules) {
+        wchar_t path[MAX_PATH] = {};
+        if (GetModuleFileNameExW(process, module, path, MAX_PATH) != 0)
+            std::printf("%ls\n", path);
+    }
+    CloseHandle(process);
+    return 0;
+}
+
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
-    if (argc != 2 && !(argc == 3 && std::wcscmp(argv[2], L"names") == 0)) {
-        std::fputs("usage: procprobe PID [names]\n", stdout);
+    const bool names = argc == 3 && std::wcscmp(argv[2], L"names") == 0;
+    const bool modules = argc == 3 && std::wcscmp(argv[2], L"modules") == 0;
+    if (argc != 2 && !names && !modules) {
+        std::fputs("usage: procprobe PID [names|modules]\n", stdout);
         return 2;
     }
     const DWORD pid = static_cast<DWORD>(wcstoul(argv[1], nullptr, 0));
-    if (argc == 3)
+    if (names)
         return PrintFileNames(pid);
+    if (modules)
+        return PrintModules(pid);
     std::vector<HandleEntry> entries;
     if (!ProcessHandles(pid, &entries)) {
         std::printf("cannot read the handle table\n");

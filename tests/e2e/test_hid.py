@@ -8,6 +8,7 @@ import glob
 import os
 import random
 import re
+import shutil
 import struct
 import sys
 import time
@@ -227,6 +228,29 @@ class ProductBehindTheHidStack(DriverCase):
         self.assertEqual(first[1], "SET dev=2 cmd=LeaveDebugMode mask=0x00000000 ok bytes=" + request(0x80000001))
         self.assertRegex(first[2], r"^GET dev=2 ok tag=DS3B")
 
+    def test_a_hid_dll_beside_the_tool_is_not_loaded_and_the_systems_serves(self):
+        # The loader looks in the program's folder first for a DLL that is not a known DLL, and an
+        # elevated copy would run what was planted there. Wine is told to prefer such a DLL.
+        folder = os.path.join(BUILD, "e2e-planted")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.makedirs(folder)
+        shutil.copy(os.path.join(BUILD, "padwarden.exe"), folder)
+        shutil.copy(os.path.join(BUILD, "planted_hid.dll"), os.path.join(folder, "hid.dll"))
+        self.start_driver()
+        overrides = self.wine.env["WINEDLLOVERRIDES"]
+        self.wine.env["WINEDLLOVERRIDES"] = overrides + ";hid=n,b"
+        try:
+            self.start_tool(exe=os.path.join(folder, "padwarden.exe"))
+        finally:
+            self.wine.env["WINEDLLOVERRIDES"] = overrides
+        pid = self.tool_windows()[0]["pid"]
+        out = self.wine.run(["wine", os.path.join(BUILD, "procprobe.exe"), str(pid), "modules"], check=True).stdout
+        modules = out.decode("utf-8", "replace").lower().replace("\r", "").splitlines()
+        self.assertFalse([m for m in modules if m.endswith("\\e2e-planted\\hid.dll")], "the planted hid.dll")
+        self.assertIn("c:\\windows\\system32\\hid.dll", modules)
+        wait_for(lambda: self.log_lines(r"^GET dev=1 ok tag=DS3U") and self.log_lines(r"^GET dev=2 ok tag=DS3B"),
+                 30, what="both controllers polled through the system's hid.dll")
+
     # ---- requests, byte for byte
 
     def test_a_profile_reaches_the_driver_byte_for_byte(self):
@@ -378,6 +402,22 @@ class ProductBehindTheHidStack(DriverCase):
         self.assertNotEqual(lines[0][9:], lines[1][9:], "a line only when the bytes change")
         # Each line came from a raw-data query of the Bluetooth device, through the HID stack.
         self.assertTrue(self.log_lines(r"^GET dev=2 ok tag=DBGB record=DRAW$"))
+        # A refused read leaves the cleared buffer: no line of fifteen zeros that looks like data.
+        mark = self.mark()
+        self.control_command("fault 2 refuse-read", "note refusing")
+
+        def refused():
+            lines = self.lines_since(mark, r"^NOTE refusing$|^SET dev=2 cmd=QueryDebugRawData|^GET dev=2 ")
+            after = lines[lines.index("NOTE refusing"):] if "NOTE refusing" in lines else []
+            # The second query began, so the first one's outcome reached the log file.
+            return len([l for l in after if l.startswith("SET")]) >= 2 and after
+        after = wait_for(refused, 15, what="two raw-data queries after the fault")
+        self.assertNotIn("GET dev=2 ok", " ".join(after))
+        with open(path, "rb") as f:
+            data = f.read()
+        self.assertEqual(len(data) % 56, 0)
+        zero = b"00 " * 15 + b" "
+        self.assertFalse([l for l in data.split(b"\n") if l[9:] == zero], "no line from a failed read")
 
     # ---- the icon, plugging and a silent driver
 

@@ -223,6 +223,17 @@ TEST(BatteryLogLine, WrittenOnChangeOnlyAndNeverFromAnEmptyRecord) {
         EXPECT_LE(TheFakeLogFile().written.size(), 168u);
         written = TheFakeLogFile().written;
     }
+    // A refused read leaves the cleared buffer, which differs from the last line but is no data.
+    SimFaults refuse;
+    refuse.refuseRead = 1;
+    SimSetFaults(bth, refuse);
+    memset(state.batteryLogLast, 0x77, sizeof state.batteryLogLast);
+    WriteBatteryLogLine(&state);
+    {
+        std::lock_guard<std::mutex> hold(TheFakeLogFile().lock);
+        EXPECT_EQ(TheFakeLogFile().written, written);
+    }
+    SimSetFaults(bth, SimFaults{});
     // The device closes between the Monitor thread's check and the query: no line.
     SimUpdateDevice(bth, [](SimDevice& d) { d.rawDrift = 1; });
     CloseDevices(&state);
