@@ -3,7 +3,10 @@
 #include "core/bytes.h"
 #include "sim/sim_log.h"
 
+#include <chrono>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 namespace {
 
@@ -456,4 +459,20 @@ int SimModelSetFeature(SimDevice& d, const std::string& who, const uint8_t* buff
     ++d.acceptedWrites;
     *line = WriteLine(who, buffer, length, " ok");
     return 1;
+}
+
+void SimDelayAnswer(const std::function<const SimDevice*()>& find) {
+    for (;;) {
+        SimFaults f;
+        {
+            std::lock_guard<std::mutex> hold(SimLock());
+            const SimDevice* d = find();
+            if (d == nullptr)
+                return;
+            f = d->faults;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(f.hang ? 10 : f.slowMs));
+        if (!f.hang)
+            return;
+    }
 }

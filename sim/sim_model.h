@@ -4,6 +4,7 @@
 // device (the simulated system holds SimLock()).
 #pragma once
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "sim/sim_driver.h"
@@ -24,3 +25,8 @@ int SimModelSetFeature(SimDevice& d, const std::string& who, const uint8_t* buff
 std::string SimGetFailedLine(const std::string& who, const char* reason);
 std::string SimSetFailedLine(const std::string& who, const uint8_t* buffer, uint32_t length,
                              const char* reason);
+
+// Holds a request back as the device's faults say before it is answered: by the slow fault, or,
+// for a wedged driver (hang), until the fault is cleared or the device goes. `find` is called
+// with SimLock() held and gives the device, or null when there is none.
+void SimDelayAnswer(const std::function<const SimDevice*()>& find);

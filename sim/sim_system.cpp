@@ -146,34 +146,13 @@ std::string WhoLocked(uint32_t handle, uint32_t deviceId) {
     return deviceId != 0 ? SimFormat("dev=%u", deviceId) : SimFormat("handle=%u", handle);
 }
 
-uint32_t SlowMsOf(Simulator& s, uint32_t handle) {
-    std::lock_guard<std::mutex> hold(SimLock());
-    PumpLocked(s);
-    const char* reason = nullptr;
-    uint32_t deviceId = 0;
-    SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
-    return d != nullptr ? d->faults.slowMs : 0;
-}
-
-// A wedged driver answers nothing, not even late: the request waits until the fault is cleared
-// or the device goes away.
-void WaitWhileHung(Simulator& s, uint32_t handle) {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(SimLock());
-            const char* reason = nullptr;
-            uint32_t deviceId = 0;
-            SimDevice* d = LiveDevice(s, handle, &reason, &deviceId);
-            if (d == nullptr || !d->faults.hang)
-                return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-void SleepMs(uint32_t ms) {
-    if (ms != 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+void Delay(Simulator& s, uint32_t handle) {
+    SimDelayAnswer([&s, handle]() -> const SimDevice* {
+        PumpLocked(s);
+        const char* reason = nullptr;
+        uint32_t deviceId = 0;
+        return LiveDevice(s, handle, &reason, &deviceId);
+    });
 }
 
 } // namespace
@@ -466,23 +445,12 @@ SimDevice* PresentDevice(Simulator& s, uint32_t id, const char** reason) {
     return d;
 }
 
-void WaitWhileDeviceHung(Simulator& s, uint32_t id) {
-    for (;;) {
-        {
-            std::lock_guard<std::mutex> hold(SimLock());
-            SimDevice* d = FindDevice(s, id);
-            if (d == nullptr || !d->present || !d->faults.hang)
-                return;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-}
-
-uint32_t SlowMsOfDevice(Simulator& s, uint32_t id) {
-    std::lock_guard<std::mutex> hold(SimLock());
-    PumpLocked(s);
-    SimDevice* d = FindDevice(s, id);
-    return d != nullptr && d->present ? d->faults.slowMs : 0;
+void DelayDevice(Simulator& s, uint32_t id) {
+    SimDelayAnswer([&s, id]() -> const SimDevice* {
+        PumpLocked(s);
+        const char* reason = nullptr;
+        return PresentDevice(s, id, &reason);
+    });
 }
 
 // A read on `d` (null: `reason` says why there is none), logged under `who`. The lock is held.
@@ -515,8 +483,7 @@ int SetFeatureLocked(SimDevice* d, const char* reason, const std::string& who, c
 
 int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
-    WaitWhileHung(s, handle);
-    SleepMs(SlowMsOf(s, handle));
+    Delay(s, handle);
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
     const char* reason = nullptr;
@@ -527,8 +494,7 @@ int SimGetFeature(uint32_t handle, uint8_t* buffer, uint32_t length) {
 
 int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
-    WaitWhileHung(s, handle);
-    SleepMs(SlowMsOf(s, handle));
+    Delay(s, handle);
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
     const char* reason = nullptr;
@@ -541,8 +507,7 @@ int SimSetFeature(uint32_t handle, const uint8_t* buffer, uint32_t length) {
 
 int SimDeviceGetFeature(uint32_t id, uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
-    WaitWhileDeviceHung(s, id);
-    SleepMs(SlowMsOfDevice(s, id));
+    DelayDevice(s, id);
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
     const char* reason = nullptr;
@@ -552,8 +517,7 @@ int SimDeviceGetFeature(uint32_t id, uint8_t* buffer, uint32_t length) {
 
 int SimDeviceSetFeature(uint32_t id, const uint8_t* buffer, uint32_t length) {
     Simulator& s = Sim();
-    WaitWhileDeviceHung(s, id);
-    SleepMs(SlowMsOfDevice(s, id));
+    DelayDevice(s, id);
     std::lock_guard<std::mutex> hold(SimLock());
     PumpLocked(s);
     const char* reason = nullptr;
