@@ -87,7 +87,8 @@ struct ToolState {
     SharedI32 enableNotifyLowBattery{0};
     SharedU32 iconAnimationSpeed{0};
     uint32_t statusBits = 0;
-    uint32_t iconValue = 0;
+    // Written by the Monitor thread, read by the window thread when it loads new pictures.
+    SharedU32 iconValue{0};
     int32_t iconMode = 0;
     uint32_t animationTicks = 0;
     IconHandle trayIcons[kTrayIconCount] = {};
