@@ -68,12 +68,16 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
 // one interval (at most 1000 ms). Shut-down then leaves the devices to the process's end.
 constexpr DWORD kMonitorStopMs = 1500;
 
-LRESULT MsgClose(ToolState* state, HWND window) {
+void StopMonitor(ToolState* state) {
     state->running = 0;
     // A parked Monitor thread would never see the cleared flag, an idle one not for a second.
     EventSet(&state->resumeEvent);
     WakeMonitor(state);
     WaitForMonitor(state, &state->monitorExited, 1, kMonitorStopMs);
+}
+
+LRESULT MsgClose(ToolState* state, HWND window) {
+    StopMonitor(state);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
     DestroyWindow(window);
@@ -87,7 +91,11 @@ LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
         return 0;
     state->sessionEnded = 1;
     SaveToolSettings(state);
-    return MsgClose(state, window);
+    StopMonitor(state);
+    // The icon and the window go once the system has its answer: removing the icon waits on the
+    // taskbar, which is slow while a session ends, and an ending session takes the icon anyway.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
 }
 
 // Closing and discovering wait for the devices, and a stuck one would keep every message here
@@ -316,8 +324,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon) {
             LoadTrayIcons(state);
             // Again once shown: Wine's stand-alone tray comes back with the icon.
-            if (ReAddTrayIcon(state))
+            if (ReAddTrayIcon(state)) {
                 LoadTrayIcons(state);
+            } else {
+                // A taskbar that has just started may not answer in time: keep trying.
+                state->trayAddRetries = 0;
+                SetTimer(window, kTrayRetryTimer, 1000, nullptr);
+            }
         }
         return DefWindowProcW(window, message, wParam, lParam);
     }

@@ -112,6 +112,12 @@ struct ToolState {
     uint32_t exitMessage = 0;
     uint32_t trayAddRetries = 0;
     int32_t trayIconShown = 0;
+    // Under trayLock: the last add failed, so the next try modifies first; the tray calls under
+    // way and the pictures they may still name; the set of pictures loaded, counted.
+    int32_t trayAddFailed = 0;
+    uint32_t trayCallsUnderWay = 0;
+    IconHandle trayRetiredIcons[kTrayIconCount] = {};
+    uint32_t trayPictureSet = 0;
     // Size in pixels of the tray pictures loaded, 0 before the first load.
     int32_t trayPictureSize = 0;
     // 1 under Wine, whose stand-alone tray draws a new picture over the last one (see tray_win),

@@ -17,6 +17,39 @@ NOTIFYICONDATAW* Record(ToolState* state) {
     return reinterpret_cast<NOTIFYICONDATAW*>(state->notifyIcon.bytes);
 }
 
+// Shell_NotifyIconW waits for the taskbar's answer, up to four seconds while it is busy (at log-on,
+// or hung). So each call is made with a copy of the record taken under trayLock and the lock free:
+// neither thread waits for the other's call. Pictures that such a copy may still name are kept
+// (trayRetiredIcons) until no call is under way. BeginTrayCall runs under the lock.
+void BeginTrayCall(ToolState* state, NOTIFYICONDATAW* copy) {
+    *copy = *Record(state);
+    ++state->trayCallsUnderWay;
+}
+
+void DestroyIcons(IconHandle* icons) {
+    for (int i = 0; i < kTrayIconCount; ++i)
+        if (icons[i] != nullptr)
+            DestroyIcon(static_cast<HICON>(icons[i]));
+}
+
+// Returns the set of pictures loaded now (trayPictureSet).
+uint32_t EndTrayCall(ToolState* state) {
+    IconHandle retired[kTrayIconCount] = {};
+    uint32_t set;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        if (--state->trayCallsUnderWay == 0) {
+            for (int i = 0; i < kTrayIconCount; ++i) {
+                retired[i] = state->trayRetiredIcons[i];
+                state->trayRetiredIcons[i] = nullptr;
+            }
+        }
+        set = state->trayPictureSet;
+    }
+    DestroyIcons(retired);
+    return set;
+}
+
 void SetItemState(HMENU menu, int position, UINT stateBits) {
     MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
@@ -192,44 +225,70 @@ int LoadTrayIcons(ToolState* state) {
             }
         }
     }
-    IconHandle old[kTrayIconCount];
+    IconHandle old[kTrayIconCount] = {};
+    NOTIFYICONDATAW copy;
+    int send = 0;
+    int busy = 0;
     {
         std::lock_guard<std::mutex> hold(state->trayLock);
-        for (int i = 0; i < kTrayIconCount; ++i) {
-            old[i] = state->trayIcons[i];
-            state->trayIcons[i] = fresh[i];
-        }
-        state->trayPictureSize = size;
-        state->trayPicturesOpaque = opaque;
-        if (state->trayIconShown) {
-            SelectTrayIcon(state);
-            Shell_NotifyIconW(NIM_MODIFY, Record(state));
+        // While the set before last may still be named by a call under way, the new one waits for
+        // a later notice: no more than one old set is kept.
+        for (IconHandle icon : state->trayRetiredIcons)
+            busy |= icon != nullptr;
+        if (!busy) {
+            for (int i = 0; i < kTrayIconCount; ++i) {
+                old[i] = state->trayIcons[i];
+                state->trayIcons[i] = fresh[i];
+                if (state->trayCallsUnderWay != 0) {
+                    state->trayRetiredIcons[i] = old[i];
+                    old[i] = nullptr;
+                }
+            }
+            ++state->trayPictureSet;
+            state->trayPictureSize = size;
+            state->trayPicturesOpaque = opaque;
+            if (state->trayIconShown) {
+                SelectTrayIcon(state);
+                BeginTrayCall(state, &copy);
+                send = 1;
+            }
         }
     }
-    for (IconHandle icon : old)
-        if (icon != nullptr)
-            DestroyIcon(static_cast<HICON>(icon));
-    return 1;
+    DestroyIcons(busy ? fresh : old);
+    if (send) {
+        Shell_NotifyIconW(NIM_MODIFY, &copy);
+        EndTrayCall(state);
+    }
+    return busy ? 0 : 1;
 }
 
 int AddTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return 0;
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    state->statusBits = 1;
-    state->animationTicks = 0;
-    state->iconMode = 0;
-    state->iconValue = 1;
-    NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
-    nid->cbSize = sizeof(NOTIFYICONDATAW);
-    nid->hWnd = static_cast<HWND>(state->mainWindow);
-    nid->uID = kTrayIconId;
-    nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid->uCallbackMessage = kTrayCallbackMessage;
-    nid->hIcon = static_cast<HICON>(state->trayIcons[0]);
-    lstrcpynW(nid->szTip, W(state->caption), 128);
-    const BOOL added = Shell_NotifyIconW(NIM_ADD, nid);
-    state->trayIconShown = added ? 1 : 0;
+    NOTIFYICONDATAW copy;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        state->statusBits = 1;
+        state->animationTicks = 0;
+        state->iconMode = 0;
+        state->iconValue = 1;
+        NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
+        nid->cbSize = sizeof(NOTIFYICONDATAW);
+        nid->hWnd = static_cast<HWND>(state->mainWindow);
+        nid->uID = kTrayIconId;
+        nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        nid->uCallbackMessage = kTrayCallbackMessage;
+        nid->hIcon = static_cast<HICON>(state->trayIcons[0]);
+        lstrcpynW(nid->szTip, W(state->caption), 128);
+        BeginTrayCall(state, &copy);
+    }
+    const BOOL added = Shell_NotifyIconW(NIM_ADD, &copy);
+    EndTrayCall(state);
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        state->trayIconShown = added ? 1 : 0;
+        state->trayAddFailed = added ? 0 : 1;
+    }
     state->trayPictureShown = 0;
     return added ? 1 : 0;
 }
@@ -237,29 +296,61 @@ int AddTrayIcon(ToolState* state) {
 int ReAddTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return 0;
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    const BOOL added = Shell_NotifyIconW(NIM_ADD, Record(state));
-    if (added)
-        state->trayIconShown = 1;
-    return added ? 1 : 0;
+    NOTIFYICONDATAW copy;
+    int modify;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        modify = state->trayAddFailed;
+        BeginTrayCall(state, &copy);
+    }
+    // An add that got no answer in time may have taken effect all the same, and then every later
+    // add fails: after a failed add a modify looks first. One call a try, as each may take the
+    // taskbar's whole timeout.
+    const BOOL up = Shell_NotifyIconW(modify ? NIM_MODIFY : NIM_ADD, &copy);
+    EndTrayCall(state);
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        if (up)
+            state->trayIconShown = 1;
+        // A failed modify says the icon is not there: the next try adds it.
+        state->trayAddFailed = !up && !modify ? 1 : 0;
+    }
+    return up ? 1 : 0;
 }
 
 void SelectTrayIcon(ToolState* state) {
-    Record(state)->hIcon = static_cast<HICON>(state->trayIcons[TrayIconIndex(state->iconValue)]);
+    Record(state)->hIcon = static_cast<HICON>(state->trayIcons[TrayIconIndex(state->iconValue.load())]);
 }
 
 void ModifyTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return;
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    SelectTrayIcon(state);
-    Shell_NotifyIconW(NIM_MODIFY, Record(state));
+    // Pictures loaded while this call waited may have gone up before it, and this older copy would
+    // then leave an old picture showing: it is sent again, naming the new set.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        NOTIFYICONDATAW copy;
+        uint32_t set;
+        {
+            std::lock_guard<std::mutex> hold(state->trayLock);
+            SelectTrayIcon(state);
+            BeginTrayCall(state, &copy);
+            set = state->trayPictureSet;
+        }
+        Shell_NotifyIconW(NIM_MODIFY, &copy);
+        if (EndTrayCall(state) == set)
+            return;
+    }
 }
 
 void DeleteTrayIcon(ToolState* state) {
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    Shell_NotifyIconW(NIM_DELETE, Record(state));
-    state->trayIconShown = 0;
+    NOTIFYICONDATAW copy;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        BeginTrayCall(state, &copy);
+        state->trayIconShown = 0;
+    }
+    Shell_NotifyIconW(NIM_DELETE, &copy);
+    EndTrayCall(state);
 }
 
 HMENU BuildProfileMenu(ToolState* state, int transport) {

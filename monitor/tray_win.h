@@ -6,11 +6,12 @@ constexpr UINT kTrayCallbackMessage = 0x8001;
 constexpr UINT kTrayIconId = 201;
 
 // (Re)loads the seven tray pictures at the small-icon size of the window's monitor and shows
-// the current one at once; the old ones are freed. 0 (nothing changed) when one cannot be loaded.
+// the current one at once; the old ones are freed once no tray call can name them. 0 (nothing
+// changed) when one cannot be loaded, or while the set before the current one is still kept.
 int LoadTrayIcons(ToolState* state);
 int AddTrayIcon(ToolState* state);
-// Adds the current record again (failed first add, Explorer restart) without touching the
-// icon state machine.
+// Puts the current record up again (failed first add, Explorer restart) without touching the
+// icon state machine: after a failed add, by a modify first.
 int ReAddTrayIcon(ToolState* state);
 void SelectTrayIcon(ToolState* state);
 void ModifyTrayIcon(ToolState* state);

@@ -181,14 +181,14 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(int(values["ThreadInterval"][1], 16), 100, "clamped on load, saved as clamped")
 
 
-    def test_start_up_failure_boxes_on_a_desktop(self):
-        # The Windows suite's tests of what start-up shows when it fails need a display, which
-        # the suite itself runs without: they run here.
+    def test_the_windows_suites_desktop_tests(self):
+        # The Windows suite's tests of what start-up shows when it fails and of the calls to the
+        # notification area need a display, which the suite itself runs without: they run here.
         r = self.wine.run(["wine", os.path.join(harness.BUILD, "padwarden_win_tests.exe"),
-                           "--gtest_filter=StartUpFailure.*", "--gtest_brief=1"], timeout=120)
+                           "--gtest_filter=StartUpFailure.*:TrayOnDesktop.*", "--gtest_brief=1"], timeout=180)
         out = r.stdout.decode("utf-8", "replace")
         self.assertEqual(r.returncode, 0, out)
-        self.assertIn("[  PASSED  ] 2 tests", out)
+        self.assertIn("[  PASSED  ] 4 tests", out)
         self.assertNotIn("SKIPPED", out)
 
 
