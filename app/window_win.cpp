@@ -220,9 +220,11 @@ LRESULT MsgDeviceChange(ToolState* state, HWND window, WPARAM event, LPARAM lPar
     return TRUE;
 }
 
-LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
-    if (id == kTrayIconId && mouse == WM_RBUTTONDOWN)
-        ShowTrayMenu(state);
+LRESULT MsgTrayCallback(ToolState* state, WPARAM wParam, LPARAM lParam) {
+    const TrayMenuRequest request =
+        TrayMenuRequestFor(state, kTrayIconId, wParam, static_cast<uint64_t>(lParam));
+    if (request.open != TrayMenuOpen::None)
+        ShowTrayMenu(state, request);
     return 0;
 }
 

@@ -137,6 +137,10 @@ struct ToolState {
     SharedI32 trayPictureShown{-1};
     // Ends the Monitor thread's wait between passes early; see WakeMonitor.
     ManualResetEvent wakeEvent;
+    // The tray menu is being tracked, and the last callback event was the right button's release
+    // (see TrayMenuRequestFor); window thread only.
+    int32_t trayMenuOpen = 0;
+    int32_t trayAfterRightUp = 0;
     // Passes the Monitor thread has made, readable from any thread.
     SharedU32 monitorPasses{0};
     // Device work the window thread leaves to the Monitor thread (kDeviceWork* bits), so that no

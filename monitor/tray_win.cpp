@@ -50,6 +50,13 @@ uint32_t EndTrayCall(ToolState* state) {
     return set;
 }
 
+// Version 4 brings the keyboard's own events and the point to open the menu at. A shell that
+// refuses it keeps sending the old messages, which the callback reads as well.
+void SetTrayVersion(NOTIFYICONDATAW copy) {
+    copy.uVersion = NOTIFYICON_VERSION_4;
+    Shell_NotifyIconW(NIM_SETVERSION, &copy);
+}
+
 void SetItemState(HMENU menu, int position, UINT stateBits) {
     MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
@@ -276,13 +283,16 @@ int AddTrayIcon(ToolState* state) {
         nid->cbSize = sizeof(NOTIFYICONDATAW);
         nid->hWnd = static_cast<HWND>(state->mainWindow);
         nid->uID = kTrayIconId;
-        nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+        // Under version 4 the tooltip shows only when asked for.
+        nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
         nid->uCallbackMessage = kTrayCallbackMessage;
         nid->hIcon = static_cast<HICON>(state->trayIcons[0]);
         lstrcpynW(nid->szTip, W(state->caption), 128);
         BeginTrayCall(state, &copy);
     }
     const BOOL added = Shell_NotifyIconW(NIM_ADD, &copy);
+    if (added)
+        SetTrayVersion(copy);
     EndTrayCall(state);
     {
         std::lock_guard<std::mutex> hold(state->trayLock);
@@ -307,6 +317,8 @@ int ReAddTrayIcon(ToolState* state) {
     // add fails: after a failed add a modify looks first. One call a try, as each may take the
     // taskbar's whole timeout.
     const BOOL up = Shell_NotifyIconW(modify ? NIM_MODIFY : NIM_ADD, &copy);
+    if (up)
+        SetTrayVersion(copy);
     EndTrayCall(state);
     {
         std::lock_guard<std::mutex> hold(state->trayLock);
@@ -375,7 +387,7 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
     return menu;
 }
 
-int ShowTrayMenu(ToolState* state) {
+int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request) {
     const TrayMenuModel model = ComputeTrayMenuModel(state);
     HMENU loaded = LoadMenuW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(model.menuId));
     if (loaded == nullptr)
@@ -400,16 +412,32 @@ int ShowTrayMenu(ToolState* state) {
         }
         SetItemState(popup, kMenuPosRegistry, model.registryEnabled ? 0 : MFS_GRAYED);
 
-        POINT cursor = {};
-        GetCursorPos(&cursor);
+        // The point the shell names: the click, or the icon itself for the keyboard, on whichever
+        // monitor the taskbar is; the cursor may be elsewhere.
+        POINT at = {request.x, request.y};
+        if (!request.anchored)
+            GetCursorPos(&at);
         HWND owner = static_cast<HWND>(state->mainWindow);
         // The window must be in the foreground or the menu will not close when the user clicks away.
         SetForegroundWindow(owner);
-        tracked = TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y,
-                                 0, owner, nullptr)
-                      ? 1
-                      : 0;
+        const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+        state->trayMenuOpen = 1;
+        tracked =
+            TrackPopupMenu(popup, TPM_BOTTOMALIGN | align | TPM_LEFTBUTTON, at.x, at.y, 0, owner, nullptr)
+                ? 1
+                : 0;
+        state->trayMenuOpen = 0;
         PostMessageW(owner, WM_NULL, 0, 0);
+        // A keyboard user came from the notification area and goes back there.
+        if (request.open == TrayMenuOpen::ByKeyboard) {
+            NOTIFYICONDATAW copy;
+            {
+                std::lock_guard<std::mutex> hold(state->trayLock);
+                BeginTrayCall(state, &copy);
+            }
+            Shell_NotifyIconW(NIM_SETFOCUS, &copy);
+            EndTrayCall(state);
+        }
     }
     DestroyMenu(loaded);
     return tracked;

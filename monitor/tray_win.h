@@ -1,6 +1,7 @@
 // The tray icon and its menu on the Win32 side.
 #pragma once
 #include "core/shell_win.h"
+#include "monitor/menu_model.h"
 
 constexpr UINT kTrayCallbackMessage = 0x8001;
 constexpr UINT kTrayIconId = 201;
@@ -16,5 +17,7 @@ int ReAddTrayIcon(ToolState* state);
 void SelectTrayIcon(ToolState* state);
 void ModifyTrayIcon(ToolState* state);
 void DeleteTrayIcon(ToolState* state);
-int ShowTrayMenu(ToolState* state);
+// Opens the tray menu at the request's point (at the cursor when it names none); a menu opened
+// from the keyboard gives the focus back to the notification area when it closes.
+int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request);
 HMENU BuildProfileMenu(ToolState* state, int transport);
