@@ -40,6 +40,7 @@ set_source_files_properties(${RC_MAIN} PROPERTIES OBJECT_DEPENDS "${ICON_FILES};
 
 add_library(padwarden_shell STATIC ${SHELL_SOURCES})
 target_link_libraries(padwarden_shell PUBLIC padwarden_core ${WIN_LIBS})
+target_compile_options(padwarden_shell PRIVATE ${PADWARDEN_PRODUCT_WARNINGS})
 # The portable logic calls the ports that the shell implements: let the linker see both twice.
 target_link_libraries(padwarden_core INTERFACE padwarden_shell)
 set_property(TARGET padwarden_core PROPERTY LINK_INTERFACE_MULTIPLICITY 3)
@@ -49,6 +50,7 @@ function(padwarden_executable name)
   target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR}/resources ${ICON_DIR} ${PADWARDEN_GENERATED_DIR})
   add_dependencies(${name} padwarden_icons)
   target_link_libraries(${name} PRIVATE padwarden_shell)
+  target_compile_options(${name} PRIVATE ${PADWARDEN_PRODUCT_WARNINGS})
   if(name STREQUAL "padwarden-sim")
     target_compile_definitions(${name} PRIVATE PADWARDEN_SIM_BUILD)
   endif()

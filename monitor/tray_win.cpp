@@ -225,10 +225,10 @@ int LoadTrayIcons(ToolState* state) {
     if (wineTray != nullptr) {
         const COLORREF background = TrayBackground(wineTray);
         for (IconHandle& icon : fresh) {
-            HICON opaque = OpaqueIcon(static_cast<HICON>(icon), size, background);
-            if (opaque != nullptr) {
+            HICON flattened = OpaqueIcon(static_cast<HICON>(icon), size, background);
+            if (flattened != nullptr) {
                 DestroyIcon(static_cast<HICON>(icon));
-                icon = opaque;
+                icon = flattened;
             }
         }
     }
