@@ -108,6 +108,11 @@ void CloseAndRediscover(ToolState* state) {
 }
 
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
+    if (id == kTrayReloadTimer) {
+        KillTimer(window, kTrayReloadTimer);
+        LoadTrayIcons(state); // sets the timer again while still refused
+        return 0;
+    }
     if (id == kDeviceChangeTimer) {
         KillTimer(window, kDeviceChangeTimer);
         // While parked for a sleep the devices stay closed; the resume looks for them.

@@ -262,6 +262,9 @@ int LoadTrayIcons(ToolState* state) {
         }
     }
     DestroyIcons(busy ? fresh : old);
+    // A refused set is not lost: the window tries again shortly, when the call has ended.
+    if (busy && state->mainWindow != nullptr)
+        SetTimer(static_cast<HWND>(state->mainWindow), kTrayReloadTimer, 250, nullptr);
     if (send) {
         Shell_NotifyIconW(NIM_MODIFY, &copy);
         EndTrayCall(state);

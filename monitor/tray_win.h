@@ -5,10 +5,13 @@
 
 constexpr UINT kTrayCallbackMessage = 0x8001;
 constexpr UINT kTrayIconId = 201;
+// Loads again the pictures that LoadTrayIcons had to refuse while older ones were still named.
+constexpr UINT_PTR kTrayReloadTimer = 4;
 
 // (Re)loads the seven tray pictures at the small-icon size of the window's monitor and shows
 // the current one at once; the old ones are freed once no tray call can name them. 0 (nothing
-// changed) when one cannot be loaded, or while the set before the current one is still kept.
+// changed) when one cannot be loaded, or while the set before the current one is still kept;
+// then kTrayReloadTimer brings the new set a moment later.
 int LoadTrayIcons(ToolState* state);
 int AddTrayIcon(ToolState* state);
 // Puts the current record up again (failed first add, Explorer restart) without touching the

@@ -178,4 +178,42 @@ TEST(TrayOnDesktop, TheWindowDoesNotWaitForASlowTaskbar) {
     RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Corvane\\Padwarden\\Parameters");
 }
 
+// Pictures for a second new scaling, while the first set's predecessor is still named by a call
+// under way, are refused for the moment, not lost.
+TEST(TrayOnDesktop, PicturesRefusedDuringASlowCallComeOnceItEnds) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    HWND window = CreateIconOwner(&state);
+    ASSERT_NE(window, nullptr);
+    AddTrayIcon(&state);
+    {
+        SlowTaskbar taskbar(1500);
+        if (!taskbar.Answers()) {
+            DeleteTrayIcon(&state);
+            DestroyIconOwner(window);
+            GTEST_SKIP() << "the real taskbar comes first";
+        }
+        state.trayIconShown = 0;
+        std::thread monitor([] { ModifyTrayIcon(&state); });
+        Sleep(300);
+        state.trayPictureSize = 0;
+        EXPECT_EQ(LoadTrayIcons(&state), 1);
+        state.trayPictureSize = 0;
+        EXPECT_EQ(LoadTrayIcons(&state), 0) << "two old sets kept while a call may name the first";
+        monitor.join();
+        MSG message;
+        for (ULONGLONG start = GetTickCount64();
+             state.trayPictureSize == 0 && MillisecondsSince(start) < 3000;) {
+            if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE))
+                DispatchMessageW(&message);
+            else
+                Sleep(5);
+        }
+        EXPECT_NE(state.trayPictureSize, 0) << "the refused pictures never came";
+    }
+    NOTIFYICONDATAW nid = BareRecord(window);
+    Shell_NotifyIconW(NIM_DELETE, &nid);
+    DestroyIconOwner(window);
+}
+
 } // namespace
