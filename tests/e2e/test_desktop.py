@@ -191,7 +191,7 @@ class DesktopTests(ToolTestCase):
                            "--gtest_filter=StartUpFailure.*:TrayOnDesktop.*", "--gtest_brief=1"], timeout=180)
         out = r.stdout.decode("utf-8", "replace")
         self.assertEqual(r.returncode, 0, out)
-        self.assertIn("[  PASSED  ] 4 tests", out)
+        self.assertIn("[  PASSED  ] 5 tests", out)
         self.assertNotIn("SKIPPED", out)
 
     def test_the_menu_opens_once_at_the_point_the_notification_area_names(self):
