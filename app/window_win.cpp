@@ -68,7 +68,7 @@ LRESULT MsgCreate(HWND window, LPARAM lParam) {
 // one interval (at most 1000 ms). Shut-down then leaves the devices to the process's end.
 constexpr DWORD kMonitorStopMs = 1500;
 
-LRESULT MsgClose(ToolState* state, HWND window) {
+void StopMonitor(ToolState* state) {
     state->running = 0;
     // A parked Monitor thread would never see the cleared flag, an idle one not for a second.
     EventSet(&state->resumeEvent);
@@ -76,7 +76,11 @@ LRESULT MsgClose(ToolState* state, HWND window) {
     WaitForMonitor(state, &state->monitorExited, 1, kMonitorStopMs);
     // A worker caught in a device call is left to the process's end, as the Monitor thread is.
     StopDeviceWorkers(state, GetTickCount64() + 300);
-    KillTimer(window, kDeviceBusyTimer);
+    KillTimer(static_cast<HWND>(state->mainWindow), kDeviceBusyTimer);
+}
+
+LRESULT MsgClose(ToolState* state, HWND window) {
+    StopMonitor(state);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
     DestroyWindow(window);
@@ -90,7 +94,11 @@ LRESULT MsgEndSession(ToolState* state, HWND window, WPARAM ending) {
         return 0;
     state->sessionEnded = 1;
     SaveToolSettings(state);
-    return MsgClose(state, window);
+    StopMonitor(state);
+    // The icon and the window go once the system has its answer: removing the icon waits on the
+    // taskbar, which is slow while a session ends, and an ending session takes the icon anyway.
+    PostMessageW(window, WM_CLOSE, 0, 0);
+    return 0;
 }
 
 // Closing and discovering wait for the devices, and a stuck one would keep every message here
@@ -100,6 +108,11 @@ void CloseAndRediscover(ToolState* state) {
 }
 
 LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
+    if (id == kTrayReloadTimer) {
+        KillTimer(window, kTrayReloadTimer);
+        LoadTrayIcons(state); // sets the timer again while still refused
+        return 0;
+    }
     if (id == kDeviceChangeTimer) {
         KillTimer(window, kDeviceChangeTimer);
         // While parked for a sleep the devices stay closed; the resume looks for them.
@@ -254,9 +267,11 @@ LRESULT MsgDeviceChange(ToolState* state, HWND window, WPARAM event, LPARAM lPar
     return TRUE;
 }
 
-LRESULT MsgTrayCallback(ToolState* state, WPARAM id, LPARAM mouse) {
-    if (id == kTrayIconId && mouse == WM_RBUTTONDOWN)
-        ShowTrayMenu(state);
+LRESULT MsgTrayCallback(ToolState* state, WPARAM wParam, LPARAM lParam) {
+    const TrayMenuRequest request =
+        TrayMenuRequestFor(state, kTrayIconId, wParam, static_cast<uint64_t>(lParam));
+    if (request.open != TrayMenuOpen::None)
+        ShowTrayMenu(state, request);
     return 0;
 }
 
@@ -359,8 +374,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (message == state->taskbarCreatedMessage && message != 0 && state->enableTrayIcon) {
             LoadTrayIcons(state);
             // Again once shown: Wine's stand-alone tray comes back with the icon.
-            if (ReAddTrayIcon(state))
+            if (ReAddTrayIcon(state)) {
                 LoadTrayIcons(state);
+            } else {
+                // A taskbar that has just started may not answer in time: keep trying.
+                state->trayAddRetries = 0;
+                SetTimer(window, kTrayRetryTimer, 1000, nullptr);
+            }
         }
         return DefWindowProcW(window, message, wParam, lParam);
     }

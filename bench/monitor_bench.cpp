@@ -77,7 +77,7 @@ void BM_AnimationStep(benchmark::State& run) {
     const uint64_t before = allocations.load();
     for (auto _ : run) {
         AnimationStep(&state);
-        benchmark::DoNotOptimize(state.iconValue);
+        benchmark::DoNotOptimize(state.iconValue.load());
     }
     run.counters["allocs_per_step"] = benchmark::Counter(static_cast<double>(allocations.load() - before),
                                                          benchmark::Counter::kAvgIterations);

@@ -110,13 +110,35 @@ ScreenRect FromRect(const RECT& r) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
+// Per-monitor scaling (Windows 8.1 and 10 and later), looked up at run time; 0 where the system
+// has none to tell.
+typedef HRESULT(WINAPI* GetDpiForMonitorProc)(HMONITOR, int, UINT*, UINT*);
+typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
+
+uint32_t MonitorDpi(HMONITOR monitor) {
+    static const auto proc = [] {
+        HMODULE shcore = LoadLibraryW(L"shcore.dll");
+        return shcore != nullptr ? reinterpret_cast<GetDpiForMonitorProc>(
+                                       reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
+                                 : nullptr;
+    }();
+    UINT x = 0, y = 0;
+    return proc != nullptr && SUCCEEDED(proc(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) ? x : 0;
+}
+
+uint32_t WindowDpi(HWND window) {
+    static const auto proc = reinterpret_cast<GetDpiForWindowProc>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    return proc != nullptr ? proc(window) : 0;
+}
+
 BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
     auto* list = reinterpret_cast<MonitorList*>(data);
     MONITORINFO info = {};
     info.cbSize = sizeof info;
     if (list->count >= kMaxMonitors || !GetMonitorInfoW(monitor, &info))
         return TRUE;
-    const MonitorArea area = {FromRect(info.rcMonitor), FromRect(info.rcWork)};
+    const MonitorArea area = {FromRect(info.rcMonitor), FromRect(info.rcWork), MonitorDpi(monitor)};
     // The main monitor first: it wins a tie between equally near monitors.
     if (info.dwFlags & MONITORINFOF_PRIMARY) {
         for (size_t i = list->count; i > 0; --i)
@@ -149,16 +171,31 @@ void BeginDialogPlace(HWND dialog, int32_t* openFlag, int16_t* posX, int16_t* po
     GetWindowRect(dialog, &rect);
     MonitorList monitors;
     ListMonitors(&monitors);
-    const ScreenPoint place = PlaceDialog({*posX, *posY}, rect.right - rect.left, rect.bottom - rect.top,
-                                          monitors.areas, monitors.count);
+    const ScreenPoint place =
+        PlaceScalingDialog({*posX, *posY}, rect.right - rect.left, rect.bottom - rect.top, WindowDpi(dialog),
+                           monitors.areas, monitors.count);
     *posX = PositionFromScreen(place.x);
     *posY = PositionFromScreen(place.y);
 }
 
 void MoveDialogToPlace(HWND dialog, int16_t posX, int16_t posY) {
-    RECT rect = {};
-    GetWindowRect(dialog, &rect);
-    MoveWindow(dialog, posX, posY, rect.right - rect.left, rect.bottom - rect.top, FALSE);
+    RECT before = {};
+    GetWindowRect(dialog, &before);
+    const int32_t width = before.right - before.left;
+    const int32_t height = before.bottom - before.top;
+    MoveWindow(dialog, posX, posY, width, height, FALSE);
+    // Landed on a monitor of another scaling, the dialog has been rescaled to it, perhaps about
+    // another corner than the one expected: it is fitted again at the size it has now.
+    RECT after = {};
+    if (!GetWindowRect(dialog, &after) ||
+        (after.right - after.left == width && after.bottom - after.top == height))
+        return;
+    MonitorList monitors;
+    ListMonitors(&monitors);
+    const ScreenPoint place = PlaceDialog({after.left, after.top}, after.right - after.left,
+                                          after.bottom - after.top, monitors.areas, monitors.count);
+    if (place.x != after.left || place.y != after.top)
+        SetWindowPos(dialog, nullptr, place.x, place.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void StoreDialogPlace(HWND dialog, int16_t* posX, int16_t* posY) {

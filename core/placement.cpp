@@ -72,6 +72,29 @@ ScreenPoint PlaceDialog(ScreenPoint saved, int32_t width, int32_t height, const 
             Fit(saved.y, height > 0 ? height : 0, work.top, work.bottom)};
 }
 
+int32_t ScaleForDpi(int32_t length, uint32_t to, uint32_t from) {
+    if (to == 0 || from == 0 || to == from || length <= 0)
+        return length;
+    const int64_t scaled = (static_cast<int64_t>(length) * to + from / 2) / from;
+    return scaled > INT32_MAX ? INT32_MAX : static_cast<int32_t>(scaled);
+}
+
+ScreenPoint PlaceScalingDialog(ScreenPoint saved, int32_t width, int32_t height, uint32_t dialogDpi,
+                               const MonitorArea* monitors, size_t count) {
+    const int found = FindDialogMonitor(saved, width, height, monitors, count);
+    if (found < 0)
+        return saved;
+    const MonitorArea& target = monitors[found];
+    const int32_t w = width > 0 ? width : 0;
+    const int32_t h = height > 0 ? height : 0;
+    const int32_t scaledW = ScaleForDpi(w, target.dpi, dialogDpi);
+    const int32_t scaledH = ScaleForDpi(h, target.dpi, dialogDpi);
+    // Fitted at the larger size, the dialog is inside at both: before the rescale too, so that it
+    // lands on this monitor and takes its scaling, not a neighbour's.
+    return {Fit(saved.x, w > scaledW ? w : scaledW, target.work.left, target.work.right),
+            Fit(saved.y, h > scaledH ? h : scaledH, target.work.top, target.work.bottom)};
+}
+
 int16_t PositionFromScreen(int32_t coordinate) {
     if (coordinate < INT16_MIN)
         return INT16_MIN;

@@ -21,6 +21,7 @@ struct ScreenPoint {
 struct MonitorArea {
     ScreenRect monitor;
     ScreenRect work;
+    uint32_t dpi = 0; // its scaling (96 = 100 percent), 0 when not known
 };
 
 // The monitor a saved w x h dialog belongs to: the one it overlaps most; when it overlaps none,
@@ -33,6 +34,16 @@ int FindDialogMonitor(ScreenPoint saved, int32_t width, int32_t height, const Mo
 // work area starts at its left or top edge. With no monitor the saved corner is kept.
 ScreenPoint PlaceDialog(ScreenPoint saved, int32_t width, int32_t height, const MonitorArea* monitors,
                         size_t count);
+
+// PlaceDialog for a dialog that the system rescales to the scaling of the monitor it lands on
+// (per-monitor awareness), `dialogDpi` being its scaling now. The corner keeps it inside that
+// monitor's work area both at its size now, which it has as it arrives, and at the size it is then
+// given there. A dpi of 0 on either side expects no rescale.
+ScreenPoint PlaceScalingDialog(ScreenPoint saved, int32_t width, int32_t height, uint32_t dialogDpi,
+                               const MonitorArea* monitors, size_t count);
+
+// A length at scaling `from` as the system gives it at scaling `to`, rounded; kept when either is 0.
+int32_t ScaleForDpi(int32_t length, uint32_t to, uint32_t from);
 
 // A screen coordinate as the 16-bit position the settings keep, held to that range.
 int16_t PositionFromScreen(int32_t coordinate);

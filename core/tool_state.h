@@ -88,7 +88,8 @@ struct ToolState {
     SharedI32 enableNotifyLowBattery{0};
     SharedU32 iconAnimationSpeed{0};
     uint32_t statusBits = 0;
-    uint32_t iconValue = 0;
+    // Written by the Monitor thread, read by the window thread when it loads new pictures.
+    SharedU32 iconValue{0};
     int32_t iconMode = 0;
     uint32_t animationTicks = 0;
     IconHandle trayIcons[kTrayIconCount] = {};
@@ -112,6 +113,12 @@ struct ToolState {
     uint32_t exitMessage = 0;
     uint32_t trayAddRetries = 0;
     int32_t trayIconShown = 0;
+    // Under trayLock: the last add failed, so the next try modifies first; the tray calls under
+    // way and the pictures they may still name; the set of pictures loaded, counted.
+    int32_t trayAddFailed = 0;
+    uint32_t trayCallsUnderWay = 0;
+    IconHandle trayRetiredIcons[kTrayIconCount] = {};
+    uint32_t trayPictureSet = 0;
     // Size in pixels of the tray pictures loaded, 0 before the first load.
     int32_t trayPictureSize = 0;
     // 1 under Wine, whose stand-alone tray draws a new picture over the last one (see tray_win),
@@ -131,6 +138,10 @@ struct ToolState {
     SharedI32 trayPictureShown{-1};
     // Ends the Monitor thread's wait between passes early; see WakeMonitor.
     ManualResetEvent wakeEvent;
+    // The tray menu is being tracked, and the last callback event was the right button's release
+    // (see TrayMenuRequestFor); window thread only.
+    int32_t trayMenuOpen = 0;
+    int32_t trayAfterRightUp = 0;
     // Passes the Monitor thread has made, readable from any thread.
     SharedU32 monitorPasses{0};
     // Device work the window thread leaves to the Monitor thread (kDeviceWork* bits), so that no

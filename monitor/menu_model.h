@@ -33,3 +33,27 @@ struct TrayMenuModel {
 };
 
 TrayMenuModel ComputeTrayMenuModel(const ToolState* state);
+
+// The notification area's callback message. With NOTIFYICON_VERSION_4, which the icon asks for,
+// lParam's low word is the event, its high word the icon, and wParam the point to open a menu at;
+// a shell that refused the version sends the icon in wParam and the event as lParam.
+constexpr uint32_t kTrayEventContextMenu = 0x007B; // WM_CONTEXTMENU
+constexpr uint32_t kTrayEventRightDown = 0x0204;   // WM_RBUTTONDOWN
+constexpr uint32_t kTrayEventRightUp = 0x0205;     // WM_RBUTTONUP
+constexpr uint32_t kTrayEventKeySelect = 0x0401;   // NIN_KEYSELECT
+
+enum class TrayMenuOpen { None, ByMouse, ByKeyboard };
+
+struct TrayMenuRequest {
+    TrayMenuOpen open;
+    int32_t anchored; // 0: the message names no point, the menu opens at the cursor
+    int32_t x;
+    int32_t y;
+};
+
+// Whether a callback message about icon `iconId` opens the menu, and where. A right click opens
+// it on the press, as the tool always has; the release and the WM_CONTEXTMENU that follow it do
+// not open it again. A WM_CONTEXTMENU with no release just before it comes from the keyboard
+// (Shift+F10, the menu key), as NIN_KEYSELECT does (Space, Enter). Nothing opens a second menu
+// while one is open (trayMenuOpen). Window thread only.
+TrayMenuRequest TrayMenuRequestFor(ToolState* state, uint32_t iconId, uint64_t wParam, uint64_t lParam);

@@ -22,7 +22,7 @@ void SendFrame(ToolState* state) {
         return;
     // Most frames at rest show the picture already up; sending it again makes the shell redraw
     // for nothing, once a second, for as long as the tool runs.
-    const int32_t picture = TrayIconIndex(state->iconValue);
+    const int32_t picture = TrayIconIndex(state->iconValue.load());
     if (picture == state->trayPictureShown.load())
         return;
     ModifyTrayIcon(state);
@@ -76,7 +76,7 @@ int SetIconMode(ToolState* state, int mode) {
         state->iconValue = kIconLowBattery;
         return 1;
     }
-    if (state->iconValue != kIconBase) {
+    if (state->iconValue.load() != kIconBase) {
         state->iconValue = kIconBase;
         return 1;
     }
@@ -93,7 +93,7 @@ void AnimationStep(ToolState* state) {
     switch (state->iconMode) {
     case 1: {
         const uint32_t present = state->statusBits & 0xFFFFFF;
-        uint32_t c = (state->iconValue & 0x7FFFFF) << 1;
+        uint32_t c = (state->iconValue.load() & 0x7FFFFF) << 1;
         if ((c & present) == 0) {
             for (;;) {
                 c <<= 1;
@@ -108,7 +108,7 @@ void AnimationStep(ToolState* state) {
         state->iconValue = c;
         break;
     }
-    case 2: state->iconValue = state->iconValue == kIconPsFirst ? kIconPsSecond : kIconPsFirst; break;
+    case 2: state->iconValue = state->iconValue.load() == kIconPsFirst ? kIconPsSecond : kIconPsFirst; break;
     case 3: state->iconValue = kIconLowBattery; break;
     default: break;
     }

@@ -17,6 +17,46 @@ NOTIFYICONDATAW* Record(ToolState* state) {
     return reinterpret_cast<NOTIFYICONDATAW*>(state->notifyIcon.bytes);
 }
 
+// Shell_NotifyIconW waits for the taskbar's answer, up to four seconds while it is busy (at log-on,
+// or hung). So each call is made with a copy of the record taken under trayLock and the lock free:
+// neither thread waits for the other's call. Pictures that such a copy may still name are kept
+// (trayRetiredIcons) until no call is under way. BeginTrayCall runs under the lock.
+void BeginTrayCall(ToolState* state, NOTIFYICONDATAW* copy) {
+    *copy = *Record(state);
+    ++state->trayCallsUnderWay;
+}
+
+void DestroyIcons(IconHandle* icons) {
+    for (int i = 0; i < kTrayIconCount; ++i)
+        if (icons[i] != nullptr)
+            DestroyIcon(static_cast<HICON>(icons[i]));
+}
+
+// Returns the set of pictures loaded now (trayPictureSet).
+uint32_t EndTrayCall(ToolState* state) {
+    IconHandle retired[kTrayIconCount] = {};
+    uint32_t set;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        if (--state->trayCallsUnderWay == 0) {
+            for (int i = 0; i < kTrayIconCount; ++i) {
+                retired[i] = state->trayRetiredIcons[i];
+                state->trayRetiredIcons[i] = nullptr;
+            }
+        }
+        set = state->trayPictureSet;
+    }
+    DestroyIcons(retired);
+    return set;
+}
+
+// Version 4 brings the keyboard's own events and the point to open the menu at. A shell that
+// refuses it keeps sending the old messages, which the callback reads as well.
+void SetTrayVersion(NOTIFYICONDATAW copy) {
+    copy.uVersion = NOTIFYICON_VERSION_4;
+    Shell_NotifyIconW(NIM_SETVERSION, &copy);
+}
+
 void SetItemState(HMENU menu, int position, UINT stateBits) {
     MENUITEMINFOW info = {};
     info.cbSize = sizeof info;
@@ -192,44 +232,76 @@ int LoadTrayIcons(ToolState* state) {
             }
         }
     }
-    IconHandle old[kTrayIconCount];
+    IconHandle old[kTrayIconCount] = {};
+    NOTIFYICONDATAW copy;
+    int send = 0;
+    int busy = 0;
     {
         std::lock_guard<std::mutex> hold(state->trayLock);
-        for (int i = 0; i < kTrayIconCount; ++i) {
-            old[i] = state->trayIcons[i];
-            state->trayIcons[i] = fresh[i];
-        }
-        state->trayPictureSize = size;
-        state->trayPicturesOpaque = opaque;
-        if (state->trayIconShown) {
-            SelectTrayIcon(state);
-            Shell_NotifyIconW(NIM_MODIFY, Record(state));
+        // While the set before last may still be named by a call under way, the new one waits for
+        // a later notice: no more than one old set is kept.
+        for (IconHandle icon : state->trayRetiredIcons)
+            busy |= icon != nullptr;
+        if (!busy) {
+            for (int i = 0; i < kTrayIconCount; ++i) {
+                old[i] = state->trayIcons[i];
+                state->trayIcons[i] = fresh[i];
+                if (state->trayCallsUnderWay != 0) {
+                    state->trayRetiredIcons[i] = old[i];
+                    old[i] = nullptr;
+                }
+            }
+            ++state->trayPictureSet;
+            state->trayPictureSize = size;
+            state->trayPicturesOpaque = opaque;
+            if (state->trayIconShown) {
+                SelectTrayIcon(state);
+                BeginTrayCall(state, &copy);
+                send = 1;
+            }
         }
     }
-    for (IconHandle icon : old)
-        if (icon != nullptr)
-            DestroyIcon(static_cast<HICON>(icon));
-    return 1;
+    DestroyIcons(busy ? fresh : old);
+    // A refused set is not lost: the window tries again shortly, when the call has ended.
+    if (busy && state->mainWindow != nullptr)
+        SetTimer(static_cast<HWND>(state->mainWindow), kTrayReloadTimer, 250, nullptr);
+    if (send) {
+        Shell_NotifyIconW(NIM_MODIFY, &copy);
+        EndTrayCall(state);
+    }
+    return busy ? 0 : 1;
 }
 
 int AddTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return 0;
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    state->statusBits = 1;
-    state->animationTicks = 0;
-    state->iconMode = 0;
-    state->iconValue = 1;
-    NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
-    nid->cbSize = sizeof(NOTIFYICONDATAW);
-    nid->hWnd = static_cast<HWND>(state->mainWindow);
-    nid->uID = kTrayIconId;
-    nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    nid->uCallbackMessage = kTrayCallbackMessage;
-    nid->hIcon = static_cast<HICON>(state->trayIcons[0]);
-    lstrcpynW(nid->szTip, W(state->caption), 128);
-    const BOOL added = Shell_NotifyIconW(NIM_ADD, nid);
-    state->trayIconShown = added ? 1 : 0;
+    NOTIFYICONDATAW copy;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        state->statusBits = 1;
+        state->animationTicks = 0;
+        state->iconMode = 0;
+        state->iconValue = 1;
+        NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
+        nid->cbSize = sizeof(NOTIFYICONDATAW);
+        nid->hWnd = static_cast<HWND>(state->mainWindow);
+        nid->uID = kTrayIconId;
+        // Under version 4 the tooltip shows only when asked for.
+        nid->uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP | NIF_SHOWTIP;
+        nid->uCallbackMessage = kTrayCallbackMessage;
+        nid->hIcon = static_cast<HICON>(state->trayIcons[0]);
+        lstrcpynW(nid->szTip, W(state->caption), 128);
+        BeginTrayCall(state, &copy);
+    }
+    const BOOL added = Shell_NotifyIconW(NIM_ADD, &copy);
+    if (added)
+        SetTrayVersion(copy);
+    EndTrayCall(state);
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        state->trayIconShown = added ? 1 : 0;
+        state->trayAddFailed = added ? 0 : 1;
+    }
     state->trayPictureShown = 0;
     return added ? 1 : 0;
 }
@@ -237,29 +309,63 @@ int AddTrayIcon(ToolState* state) {
 int ReAddTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return 0;
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    const BOOL added = Shell_NotifyIconW(NIM_ADD, Record(state));
-    if (added)
-        state->trayIconShown = 1;
-    return added ? 1 : 0;
+    NOTIFYICONDATAW copy;
+    int modify;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        modify = state->trayAddFailed;
+        BeginTrayCall(state, &copy);
+    }
+    // An add that got no answer in time may have taken effect all the same, and then every later
+    // add fails: after a failed add a modify looks first. One call a try, as each may take the
+    // taskbar's whole timeout.
+    const BOOL up = Shell_NotifyIconW(modify ? NIM_MODIFY : NIM_ADD, &copy);
+    if (up)
+        SetTrayVersion(copy);
+    EndTrayCall(state);
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        if (up)
+            state->trayIconShown = 1;
+        // A failed modify says the icon is not there: the next try adds it.
+        state->trayAddFailed = !up && !modify ? 1 : 0;
+    }
+    return up ? 1 : 0;
 }
 
 void SelectTrayIcon(ToolState* state) {
-    Record(state)->hIcon = static_cast<HICON>(state->trayIcons[TrayIconIndex(state->iconValue)]);
+    Record(state)->hIcon = static_cast<HICON>(state->trayIcons[TrayIconIndex(state->iconValue.load())]);
 }
 
 void ModifyTrayIcon(ToolState* state) {
     if (!state->enableTrayIcon)
         return;
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    SelectTrayIcon(state);
-    Shell_NotifyIconW(NIM_MODIFY, Record(state));
+    // Pictures loaded while this call waited may have gone up before it, and this older copy would
+    // then leave an old picture showing: it is sent again, naming the new set.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        NOTIFYICONDATAW copy;
+        uint32_t set;
+        {
+            std::lock_guard<std::mutex> hold(state->trayLock);
+            SelectTrayIcon(state);
+            BeginTrayCall(state, &copy);
+            set = state->trayPictureSet;
+        }
+        Shell_NotifyIconW(NIM_MODIFY, &copy);
+        if (EndTrayCall(state) == set)
+            return;
+    }
 }
 
 void DeleteTrayIcon(ToolState* state) {
-    std::lock_guard<std::mutex> hold(state->trayLock);
-    Shell_NotifyIconW(NIM_DELETE, Record(state));
-    state->trayIconShown = 0;
+    NOTIFYICONDATAW copy;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        BeginTrayCall(state, &copy);
+        state->trayIconShown = 0;
+    }
+    Shell_NotifyIconW(NIM_DELETE, &copy);
+    EndTrayCall(state);
 }
 
 HMENU BuildProfileMenu(ToolState* state, int transport) {
@@ -284,7 +390,7 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
     return menu;
 }
 
-int ShowTrayMenu(ToolState* state) {
+int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request) {
     const TrayMenuModel model = ComputeTrayMenuModel(state);
     HMENU loaded = LoadMenuW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(model.menuId));
     if (loaded == nullptr)
@@ -311,16 +417,32 @@ int ShowTrayMenu(ToolState* state) {
         if (model.resetShield)
             MarkConsentItems(popup);
 
-        POINT cursor = {};
-        GetCursorPos(&cursor);
+        // The point the shell names: the click, or the icon itself for the keyboard, on whichever
+        // monitor the taskbar is; the cursor may be elsewhere.
+        POINT at = {request.x, request.y};
+        if (!request.anchored)
+            GetCursorPos(&at);
         HWND owner = static_cast<HWND>(state->mainWindow);
         // The window must be in the foreground or the menu will not close when the user clicks away.
         SetForegroundWindow(owner);
-        tracked = TrackPopupMenu(popup, TPM_BOTTOMALIGN | TPM_LEFTALIGN | TPM_LEFTBUTTON, cursor.x, cursor.y,
-                                 0, owner, nullptr)
-                      ? 1
-                      : 0;
+        const UINT align = GetSystemMetrics(SM_MENUDROPALIGNMENT) ? TPM_RIGHTALIGN : TPM_LEFTALIGN;
+        state->trayMenuOpen = 1;
+        tracked =
+            TrackPopupMenu(popup, TPM_BOTTOMALIGN | align | TPM_LEFTBUTTON, at.x, at.y, 0, owner, nullptr)
+                ? 1
+                : 0;
+        state->trayMenuOpen = 0;
         PostMessageW(owner, WM_NULL, 0, 0);
+        // A keyboard user came from the notification area and goes back there.
+        if (request.open == TrayMenuOpen::ByKeyboard) {
+            NOTIFYICONDATAW copy;
+            {
+                std::lock_guard<std::mutex> hold(state->trayLock);
+                BeginTrayCall(state, &copy);
+            }
+            Shell_NotifyIconW(NIM_SETFOCUS, &copy);
+            EndTrayCall(state);
+        }
     }
     DestroyMenu(loaded);
     return tracked;

@@ -1,22 +1,29 @@
 // The tray icon and its menu on the Win32 side.
 #pragma once
 #include "core/shell_win.h"
+#include "monitor/menu_model.h"
 
 constexpr UINT kTrayCallbackMessage = 0x8001;
 constexpr UINT kTrayIconId = 201;
+// Loads again the pictures that LoadTrayIcons had to refuse while older ones were still named.
+constexpr UINT_PTR kTrayReloadTimer = 4;
 
 // (Re)loads the seven tray pictures at the small-icon size of the window's monitor and shows
-// the current one at once; the old ones are freed. 0 (nothing changed) when one cannot be loaded.
+// the current one at once; the old ones are freed once no tray call can name them. 0 (nothing
+// changed) when one cannot be loaded, or while the set before the current one is still kept;
+// then kTrayReloadTimer brings the new set a moment later.
 int LoadTrayIcons(ToolState* state);
 int AddTrayIcon(ToolState* state);
-// Adds the current record again (failed first add, Explorer restart) without touching the
-// icon state machine.
+// Puts the current record up again (failed first add, Explorer restart) without touching the
+// icon state machine: after a failed add, by a modify first.
 int ReAddTrayIcon(ToolState* state);
 void SelectTrayIcon(ToolState* state);
 void ModifyTrayIcon(ToolState* state);
 void DeleteTrayIcon(ToolState* state);
-int ShowTrayMenu(ToolState* state);
 // Puts the shield on both "Driver Reset" items of `menu` (sub-menus included): the reset asks
 // for the administrator's consent.
 void MarkConsentItems(HMENU menu);
+// Opens the tray menu at the request's point (at the cursor when it names none); a menu opened
+// from the keyboard gives the focus back to the notification area when it closes.
+int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request);
 HMENU BuildProfileMenu(ToolState* state, int transport);

@@ -7,6 +7,9 @@ from harness import ToolTestCase, wait_for
 
 VERSION_EN = "Padwarden - Version"
 SETTING_EN = "Padwarden Setting"
+TRAY_CALLBACK, TRAY_ICON_ID = 0x8001, 201
+WM_CONTEXTMENU, WM_RBUTTONDOWN, WM_RBUTTONUP, NIN_KEYSELECT = 0x7B, 0x204, 0x205, 0x401
+WM_KEYDOWN, VK_ESCAPE = 0x100, 0x1B
 
 
 def place_dialogs_away(wine):
@@ -181,15 +184,38 @@ class DesktopTests(ToolTestCase):
         self.assertEqual(int(values["ThreadInterval"][1], 16), 100, "clamped on load, saved as clamped")
 
 
-    def test_start_up_failure_boxes_on_a_desktop(self):
-        # The Windows suite's tests of what start-up shows when it fails need a display, which
-        # the suite itself runs without: they run here.
+    def test_the_windows_suites_desktop_tests(self):
+        # The Windows suite's tests of what start-up shows when it fails and of the calls to the
+        # notification area need a display, which the suite itself runs without: they run here.
         r = self.wine.run(["wine", os.path.join(harness.BUILD, "padwarden_win_tests.exe"),
-                           "--gtest_filter=StartUpFailure.*", "--gtest_brief=1"], timeout=120)
+                           "--gtest_filter=StartUpFailure.*:TrayOnDesktop.*", "--gtest_brief=1"], timeout=180)
         out = r.stdout.decode("utf-8", "replace")
         self.assertEqual(r.returncode, 0, out)
-        self.assertIn("[  PASSED  ] 2 tests", out)
+        self.assertIn("[  PASSED  ] 5 tests", out)
         self.assertNotIn("SKIPPED", out)
+
+    def test_the_menu_opens_once_at_the_point_the_notification_area_names(self):
+        # What the notification area sends once the icon asks for version 4: the event and the
+        # icon in lParam, the point to open at in wParam. The point is away from the cursor.
+        self.start_tool()
+        window = self.tool_windows()[0]["hwnd"]
+        x, y = 400, 500
+        for name, events in (("Space or Enter on the icon", [NIN_KEYSELECT]),
+                             ("Shift+F10 on the icon", [WM_CONTEXTMENU]),
+                             ("a right click", [WM_RBUTTONDOWN, WM_RBUTTONUP, WM_CONTEXTMENU])):
+            for event in events:
+                self.wine.probe("post", window, TRAY_CALLBACK, (y << 16) | x, (TRAY_ICON_ID << 16) | event)
+            wait_for(lambda: self.popups_open() == 1, 10, what=f"the menu for {name}")
+            time.sleep(1.0)
+            menus = self.wine.find(cls="#32768")
+            self.assertEqual(len(menus), 1, name)
+            left, top, _, height = menus[0]["rect"]
+            self.assertEqual((left, top + height), (x, y), f"{name}: the menu's bottom left corner")
+            # Escape, as the menu's own thread reads it: no click gave the X focus to the tool.
+            self.wine.probe("post", menus[0]["hwnd"], WM_KEYDOWN, VK_ESCAPE, 0)
+            wait_for(lambda: self.popups_open() == 0, 5, what="the menu closed")
+            time.sleep(1.0)
+            self.assertEqual(self.popups_open(), 0, f"{name} opened the menu again")
 
 
 class LargeIconTests(ToolTestCase):

@@ -99,7 +99,7 @@ TEST(MonitorPass, DecisionTable) {
         EXPECT_EQ(state.bthConnected.load(), c.wantBth);
         EXPECT_EQ(state.statusBits, c.wantBits);
         EXPECT_EQ(state.iconMode, c.wantMode);
-        EXPECT_EQ(state.iconValue, c.wantValue);
+        EXPECT_EQ(state.iconValue.load(), c.wantValue);
         CloseDevices(&state);
     }
     SimReset();
@@ -110,7 +110,7 @@ std::vector<uint32_t> Frames(ToolState& state, int passes) {
     std::vector<uint32_t> shown;
     for (int i = 0; i < passes; ++i) {
         AnimationStep(&state);
-        shown.push_back(state.iconValue);
+        shown.push_back(state.iconValue.load());
     }
     return shown;
 }
@@ -179,7 +179,7 @@ TEST(MonitorAnimation, PsButtonBlinkLowBatteryAndStaticIcon) {
     off.statusBits = 3;
     SetIconMode(&off, 2);
     EXPECT_EQ(off.iconMode, 1);
-    EXPECT_EQ(off.iconValue, 1u);
+    EXPECT_EQ(off.iconValue.load(), 1u);
 
     // Animation off: nothing is ever sent and the picture added at start stays.
     ToolState& still = FreshState();

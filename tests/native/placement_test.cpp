@@ -69,6 +69,66 @@ TEST(DialogPlacement, OpensInsideTheWorkAreaOfTheNearestMonitor) {
     EXPECT_EQ(FindDialogMonitor({0, 0}, 10, 10, nullptr, 0), -1);
 }
 
+// The system rescales a dialog that lands on a monitor of another scaling: it must still fit the
+// work area afterwards, and be inside it as it arrives, so that it takes that monitor's scaling.
+TEST(DialogPlacement, FitsTheSizeTheScalingOfItsMonitorGivesIt) {
+    const MonitorArea main100 = {{0, 0, 1920, 1080}, {0, 0, 1920, 1040}, 96};
+    const MonitorArea right200 = {{1920, 0, 5760, 2160}, {1920, 0, 5760, 2100}, 192};
+    const MonitorArea left150 = {{-2560, 0, 0, 1440}, {-2560, 0, 0, 1400}, 144};
+    const MonitorArea main200 = {{0, 0, 3840, 2160}, {0, 0, 3840, 2100}, 192};
+    const MonitorArea right100 = {{3840, 0, 5760, 1080}, {3840, 0, 5760, 1040}, 96};
+    const struct {
+        const char* what;
+        std::vector<MonitorArea> monitors;
+        ScreenPoint saved;
+        int32_t w, h;
+        uint32_t dpi;
+        ScreenPoint want;
+    } cases[] = {
+        {"a 200% monitor's corner: twice the size",
+         {main100, right200},
+         {5600, 2050},
+         300,
+         200,
+         96,
+         {5160, 1700}},
+        {"inside a 200% monitor, where it was", {main100, right200}, {3000, 500}, 300, 200, 96, {3000, 500}},
+        {"a 150% monitor's bottom edge", {main100, left150}, {-500, 1300}, 300, 200, 96, {-500, 1100}},
+        {"from 200% to 100%: the size it arrives at",
+         {main200, right100},
+         {5700, 1000},
+         600,
+         400,
+         192,
+         {5160, 640}},
+        {"the same scaling", {main100, right200}, {5600, 2050}, 600, 400, 192, {5160, 1700}},
+        {"its scaling not known", {main100, right200}, {5600, 2050}, 300, 200, 0, {5460, 1900}},
+        {"a monitor's scaling not known",
+         {main100, {{1920, 0, 3840, 1080}, {1920, 0, 3840, 1040}}},
+         {3700, 1000},
+         300,
+         200,
+         96,
+         {3540, 840}},
+        {"twice the size is taller than the work area",
+         {main100, right200},
+         {2000, 100},
+         1000,
+         1200,
+         96,
+         {2000, 0}},
+    };
+    for (const auto& c : cases) {
+        const ScreenPoint got =
+            PlaceScalingDialog(c.saved, c.w, c.h, c.dpi, c.monitors.data(), c.monitors.size());
+        EXPECT_EQ(got.x, c.want.x) << c.what;
+        EXPECT_EQ(got.y, c.want.y) << c.what;
+    }
+    EXPECT_EQ(ScaleForDpi(301, 120, 96), 376);
+    EXPECT_EQ(ScaleForDpi(301, 144, 96), 452) << "rounded to the nearest pixel";
+    EXPECT_EQ(ScaleForDpi(0x7FFFFFFF, 480, 96), 0x7FFFFFFF);
+}
+
 TEST(DialogPlacement, PositionsKeepTheirSignThroughTheSixteenBitStore) {
     static ToolState state;
     InitializeToolStateDefaults(&state);

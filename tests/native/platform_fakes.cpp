@@ -15,7 +15,7 @@ FakeLogFile& TheFakeLogFile() {
 
 void ModifyTrayIcon(ToolState* state) {
     std::lock_guard<std::mutex> hold(TheFakeTray().lock);
-    TheFakeTray().sentValues.push_back(state->iconValue);
+    TheFakeTray().sentValues.push_back(state->iconValue.load());
 }
 
 void GetLocalClock(uint32_t* hour, uint32_t* minute, uint32_t* second) {

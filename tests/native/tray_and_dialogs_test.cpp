@@ -3,6 +3,8 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "dialogs/dialog_logic.h"
 #include "monitor/battery_log.h"
@@ -63,6 +65,78 @@ TEST(TrayMenu, GreyingAndTicksFollowTheFlags) {
         EXPECT_EQ(m.rumbleChecked, w.rumbleChecked);
         EXPECT_EQ(m.registryEnabled, w.registryEnabled);
         EXPECT_EQ(m.profileItems, w.profileItems);
+    }
+}
+
+constexpr uint32_t kIcon = 201;
+
+// The callback messages each gesture brings, in the order the notification area sends them; every
+// gesture opens the menu once, at the point the message names.
+TEST(TrayMenu, EachGestureOpensTheMenuOnceWhereTheShellSays) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    const auto v4 = [](uint32_t event, int x, int y) {
+        return std::pair<uint64_t, uint64_t>{(static_cast<uint32_t>(y) & 0xFFFF) << 16 |
+                                                 (static_cast<uint32_t>(x) & 0xFFFF),
+                                             kIcon << 16 | event};
+    };
+    const auto old = [](uint32_t event) { return std::pair<uint64_t, uint64_t>{kIcon, event}; };
+    constexpr TrayMenuOpen kNone = TrayMenuOpen::None, kMouse = TrayMenuOpen::ByMouse,
+                           kKeys = TrayMenuOpen::ByKeyboard;
+    struct Step {
+        std::pair<uint64_t, uint64_t> message;
+        int menuOpen; // the menu opened by an earlier step is still being tracked
+        TrayMenuOpen want;
+        int32_t anchored, x, y;
+    };
+    const struct {
+        const char* what;
+        std::vector<Step> steps;
+    } gestures[] = {
+        {"right click, the release seen while the menu is open",
+         {{v4(0x200, 40, 700), 0, kNone, 1, 40, 700},
+          {v4(0x204, 40, 700), 0, kMouse, 1, 40, 700},
+          {v4(0x205, 40, 700), 1, kNone, 1, 40, 700},
+          {v4(0x7B, 40, 700), 1, kNone, 1, 40, 700}}},
+        {"right click, the release seen after the menu closed",
+         {{v4(0x204, 40, 700), 0, kMouse, 1, 40, 700},
+          {v4(0x205, 41, 700), 0, kNone, 1, 41, 700},
+          {v4(0x7B, 41, 700), 0, kNone, 1, 41, 700}}},
+        {"Shift+F10 on the focused icon", {{v4(0x7B, 1900, 1060), 0, kKeys, 1, 1900, 1060}}},
+        {"Space, then Enter again while the menu is open",
+         {{v4(0x401, 1900, 1060), 0, kKeys, 1, 1900, 1060},
+          {v4(0x401, 1900, 1060), 1, kNone, 1, 1900, 1060}}},
+        {"a click, then Shift+F10",
+         {{v4(0x204, 10, 10), 0, kMouse, 1, 10, 10},
+          {v4(0x205, 10, 10), 0, kNone, 1, 10, 10},
+          {v4(0x7B, 10, 10), 0, kNone, 1, 10, 10},
+          {v4(0x7B, 10, 10), 0, kKeys, 1, 10, 10}}},
+        {"a monitor left of and above the main one", {{v4(0x204, -1200, -5), 0, kMouse, 1, -1200, -5}}},
+        {"left click and its selection open nothing",
+         {{v4(0x201, 5, 5), 0, kNone, 1, 5, 5},
+          {v4(0x202, 5, 5), 0, kNone, 1, 5, 5},
+          {v4(0x400, 5, 5), 0, kNone, 1, 5, 5}}},
+        {"another icon of the window", {{{0, 202u << 16 | 0x204}, 0, kNone, 0, 0, 0}}},
+        {"without the version: the press, at the cursor",
+         {{old(0x200), 0, kNone, 0, 0, 0},
+          {old(0x204), 0, kMouse, 0, 0, 0},
+          {old(0x205), 1, kNone, 0, 0, 0}}},
+        {"without the version, another icon", {{{202, 0x204}, 0, kNone, 0, 0, 0}}},
+    };
+    for (const auto& g : gestures) {
+        state.trayAfterRightUp = 0;
+        int n = 0;
+        for (const Step& s : g.steps) {
+            state.trayMenuOpen = s.menuOpen;
+            const TrayMenuRequest r = TrayMenuRequestFor(&state, kIcon, s.message.first, s.message.second);
+            EXPECT_EQ(static_cast<int>(r.open), static_cast<int>(s.want)) << g.what << ", step " << n;
+            if (r.open != kNone) {
+                EXPECT_EQ(r.anchored, s.anchored) << g.what << ", step " << n;
+                EXPECT_EQ(r.x, s.x) << g.what << ", step " << n;
+                EXPECT_EQ(r.y, s.y) << g.what << ", step " << n;
+            }
+            ++n;
+        }
     }
 }
 
