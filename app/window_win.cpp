@@ -337,7 +337,7 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
         SaveToolSettings(state);
         PostMessageW(window, WM_CLOSE, 0, 0);
         break;
-    default: break; // the remaining commands join as their subsystems land
+    default: break; // CommandAction::None: unknown, or not allowed in this state
     }
     return 0;
 }

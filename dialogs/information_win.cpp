@@ -169,7 +169,7 @@ INT_PTR CloseInformation(HWND dialog, ToolState* state, int usb, int storePositi
 void RestoreSpeedSelector(HWND dialog, ToolState* state, int usb) {
     uint8_t record[kDriverInfoSize];
     if (CopyOpenDriverInfo(ShownSlot(TransportOf(state, usb)), record))
-        ShowSpeedSelector(dialog, record[49] != 0);
+        ShowSpeedSelector(dialog, record[kDriverInfoAtAutoFireSpeedSelector] != 0);
 }
 
 struct DebugDialogParam {

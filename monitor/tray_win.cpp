@@ -280,7 +280,7 @@ int AddTrayIcon(ToolState* state) {
         std::lock_guard<std::mutex> hold(state->trayLock);
         state->statusBits = 1;
         state->animationTicks = 0;
-        state->iconMode = 0;
+        state->iconMode = kIconModeNone;
         state->iconValue = 1;
         NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
         nid->cbSize = sizeof(NOTIFYICONDATAW);

@@ -6,7 +6,7 @@ import subprocess
 import time
 
 import harness
-from harness import wait_for
+from harness import ids, wait_for
 from test_dialogs import DriverDialogCase, auto_fire_request
 
 WM_COMMAND = 0x111
@@ -46,8 +46,9 @@ DEBUG_TITLE = "Debug Information"
 VIEWER_TITLE = "Rumble Parameter Viewer"
 # Between the keys of one run: time for Wine to take each in turn, well above the probe's 5 ms poll.
 KEY_DELAY_MS = 120
-COMMANDS = {"setting": 40038, "version": 40037, "usb": 40013, "bth": 40025, "auto-fire": 40009,
-            "rumble": 40030, "ff": 40032}
+COMMANDS = {"setting": ids.IDM_CONFIG, "version": ids.IDM_VERSION, "usb": ids.IDM_USB_INFORMATION,
+            "bth": ids.IDM_BTH_INFORMATION, "auto-fire": ids.IDM_USB_AUTO_FIRE, "rumble": ids.IDM_RUMBLE_SETTING,
+            "ff": ids.IDM_RUMBLE_INFORMATION}
 
 
 class FocusTrace:
@@ -154,7 +155,7 @@ class KeyboardCase(DriverDialogCase):
         self.desk.xdo("type", "--delay", "80", text)
 
     def settings_after_exit(self):
-        self.command(40036)
+        self.command(ids.IDM_EXIT)
         self.assertEqual(self.tool.wait(30), 0)
         return self.wine.reg_query()
 
@@ -267,7 +268,7 @@ class KeyboardDialogs(KeyboardCase):
         self.press(self.title("usb"), "Escape")
         self.gone(info)
         for key in ("Return", "Escape"):
-            self.command(40049)
+            self.command(ids.IDM_RUMBLE_VIEWER)
             viewer = wait_for(lambda: self.wine.find(title=VIEWER_TITLE), 15, what="the viewer")[0]["hwnd"]
             self.assert_tab_cycle(viewer, VIEWER_TITLE, ORDER["viewer"])
             self.tab_to(viewer, 1075)
@@ -293,7 +294,7 @@ class JapaneseKeyboard(KeyboardCase):
                 self.gone(dialog)
             self.press(self.title(name), "Escape")
             self.gone(hwnd)
-        self.command(40049)
+        self.command(ids.IDM_RUMBLE_VIEWER)
         viewer = wait_for(lambda: self.wine.find(title=VIEWER_TITLE), 15, what="the viewer")[0]["hwnd"]
         self.assert_tab_cycle(viewer, VIEWER_TITLE, ORDER["viewer"])
         self.press(VIEWER_TITLE, "Escape")

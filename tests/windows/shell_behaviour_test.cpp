@@ -17,6 +17,7 @@
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
+#include "tests/windows/string_table.h"
 
 namespace {
 
@@ -329,6 +330,18 @@ TemplateFont FontOf(int dialog, WORD language) {
 }
 
 } // namespace
+
+// Another copy finds the running one by the window class and the single-instance mutex, which
+// come from the string tables: they must be the same in both languages, unit for unit, or an
+// English copy misses a Japanese one and runs beside it.
+TEST(StringTables, TheNamesThatFindTheRunningCopyAreNotTranslated) {
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    for (UINT id : {IDS_CLASS_NAME, IDS_MUTEX_NAME}) {
+        EXPECT_FALSE(TableString(id, english).empty()) << id;
+        EXPECT_EQ(TableString(id, english), TableString(id, japanese)) << id;
+    }
+}
 
 // English dialogs ask for the system's UI font; Japanese ones keep their own font and charset;
 // the block viewer uses a fixed-pitch face that scales, in each language.
