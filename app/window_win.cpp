@@ -1,3 +1,5 @@
+// The hidden main window: its procedure carries out what app/dispatch.cpp decides for each
+// command, and answers the system's notices (devices, power, session end, taskbar restart).
 #include "app/dispatch.h"
 #include "app/settings.h"
 #include "app/app_win.h"

@@ -1,3 +1,5 @@
+// The Driver information and debug dialogs: the fields that dialogs/information.cpp formats from
+// the driver's record, the battery bar, and the debug query run on the device worker.
 #include "dialogs/dialogs_win.h"
 
 #include <commctrl.h>

@@ -1,3 +1,5 @@
+// The tray icon and its menu on Windows: the pictures at the taskbar's scaling, the calls to the
+// notification area, and the menu that monitor/menu_model.cpp describes.
 #include <new>
 
 #include "monitor/tray_win.h"
@@ -5,6 +7,8 @@
 #include "monitor/tray_icon.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
+#include "core/scope_win.h"
+#include "core/system_dlls_win.h"
 #include "resources/resource.h"
 
 #include <shellapi.h>
@@ -102,26 +106,18 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
 
 namespace {
 
-typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
-typedef UINT(WINAPI* GetDpiForSystemProc)();
-typedef int(WINAPI* GetSystemMetricsForDpiProc)(int, UINT);
-
-template <typename Proc> Proc UserProc(const char* name) {
-    return reinterpret_cast<Proc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
 // The scaling of the monitor the notification area is on. Our own window is hidden and 1 x 1, so
 // its monitor says nothing about the tray's, and it does not reliably hear WM_DPICHANGED.
 UINT TaskbarDpi() {
-    auto dpiForWindow = UserProc<GetDpiForWindowProc>("GetDpiForWindow");
+    const SystemCalls& calls = SystemDlls();
+    auto dpiForWindow = calls.GetDpiForWindow;
     HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (taskbar != nullptr && dpiForWindow != nullptr) {
         const UINT dpi = dpiForWindow(taskbar);
         if (dpi != 0)
             return dpi;
     }
-    auto dpiForSystem = UserProc<GetDpiForSystemProc>("GetDpiForSystem");
+    auto dpiForSystem = calls.GetDpiForSystem;
     if (dpiForSystem != nullptr)
         return dpiForSystem();
     HDC screen = GetDC(nullptr);
@@ -133,7 +129,7 @@ UINT TaskbarDpi() {
 
 // The tray's small-icon size at that scaling (Windows 10 and later), else the system's.
 int TraySlot(UINT dpi) {
-    auto metricsForDpi = UserProc<GetSystemMetricsForDpiProc>("GetSystemMetricsForDpi");
+    auto metricsForDpi = SystemDlls().GetSystemMetricsForDpi;
     const int size = metricsForDpi != nullptr ? metricsForDpi(SM_CXSMICON, dpi) : 0;
     if (size > 0)
         return size;
@@ -167,38 +163,29 @@ COLORREF TrayBackground(HWND tray) {
 
 // The picture drawn on `background`, with no transparent pixel left; null when it cannot be made.
 HICON OpaqueIcon(HICON icon, int size, COLORREF background) {
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr)
+    ScreenDc screen;
+    if (screen.dc == nullptr)
         return nullptr;
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP colour = CreateCompatibleBitmap(screen, size, size);
-    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-    HICON made = nullptr;
-    if (dc != nullptr && colour != nullptr && mask != nullptr) {
-        HGDIOBJ before = SelectObject(dc, mask);
-        PatBlt(dc, 0, 0, size, size, BLACKNESS); // an AND mask of zeros: every pixel opaque
-        SelectObject(dc, colour);
-        HBRUSH fill = CreateSolidBrush(background);
-        RECT all = {0, 0, size, size};
-        if (fill != nullptr) {
-            FillRect(dc, &all, fill);
-            DeleteObject(fill);
-            if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
-                SelectObject(dc, before);
-                ICONINFO info = {TRUE, 0, 0, mask, colour};
-                made = CreateIconIndirect(&info);
-            }
-        }
-        SelectObject(dc, before);
+    MemoryDc dc(screen.dc);
+    GdiObject colour(CreateCompatibleBitmap(screen.dc, size, size));
+    GdiObject mask(CreateBitmap(size, size, 1, 1, nullptr));
+    GdiObject fill(CreateSolidBrush(background));
+    if (dc.dc == nullptr || colour.object == nullptr || mask.object == nullptr || fill.object == nullptr)
+        return nullptr;
+    {
+        SelectedObject onMask(dc.dc, mask.object);
+        PatBlt(dc.dc, 0, 0, size, size, BLACKNESS); // an AND mask of zeros: every pixel opaque
     }
-    if (mask != nullptr)
-        DeleteObject(mask);
-    if (colour != nullptr)
-        DeleteObject(colour);
-    if (dc != nullptr)
-        DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return made;
+    {
+        SelectedObject onColour(dc.dc, colour.object);
+        RECT all = {0, 0, size, size};
+        FillRect(dc.dc, &all, static_cast<HBRUSH>(fill.object));
+        if (!DrawIconEx(dc.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL))
+            return nullptr;
+    }
+    // Both bitmaps are out of the DC again, as CreateIconIndirect wants them.
+    ICONINFO info = {TRUE, 0, 0, static_cast<HBITMAP>(mask.object), static_cast<HBITMAP>(colour.object)};
+    return CreateIconIndirect(&info);
 }
 
 } // namespace
