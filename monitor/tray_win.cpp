@@ -3,6 +3,7 @@
 #include <new>
 
 #include "monitor/tray_win.h"
+#include "monitor/command_availability.h"
 #include "monitor/menu_model.h"
 #include "monitor/tray_icon.h"
 #include "profiles/profile_library.h"
@@ -367,7 +368,7 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
         info.fType = MFT_STRING;
         info.wID = ProfileCommandId(transport, i);
         // A refused file keeps its place, greyed, so the other profiles keep their ids.
-        info.fState = ProfileAccepted(state, i) ? 0 : MFS_GRAYED;
+        info.fState = CommandAvailabilityOf(state, info.wID).enabled ? 0 : MFS_GRAYED;
         Utf16 title[kProfileTitleChars];
         if (!ProfileMenuText(state, i, title, kProfileTitleChars))
             LoadText(IDS_PROFILE_UNREADABLE, W(title), kProfileTitleChars);
