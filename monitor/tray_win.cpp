@@ -81,8 +81,28 @@ void ReplaceSubMenu(HMENU menu, int position, HMENU subMenu) {
         DestroyMenu(old);
 }
 
+// Where the item with command id `id` stands in `menu`; -1 when it is not there.
+int PositionOfCommand(HMENU menu, UINT id) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i)
+        if (GetMenuItemID(menu, i) == id)
+            return i;
+    return -1;
+}
+
+void SetCommandState(HMENU menu, UINT id, UINT stateBits) {
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STATE;
+    info.fState = stateBits;
+    SetMenuItemInfoW(menu, id, FALSE, &info);
+}
+
+// The transport's popup at `position`. Its "Profile" item is found by `profileId`, or, when that is
+// 0, is the popup at kUsbPosProfile: the USB one is a popup in the resources, the Bluetooth one a
+// plain item that becomes one here, as the menus have always been written.
 void AdjustTransport(ToolState* state, HMENU popup, int position, const TransportMenuModel& model,
-                     int transport, int profilePosition, int resetPosition) {
+                     int transport, UINT profileId, UINT resetId) {
     if (!model.enabled) {
         SetItemState(popup, position, MFS_GRAYED);
         return;
@@ -91,16 +111,17 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
     HMENU sub = GetSubMenu(popup, position);
     if (sub == nullptr)
         return;
-    if (model.profileEnabled) {
+    const int profilePosition = profileId != 0 ? PositionOfCommand(sub, profileId) : kUsbPosProfile;
+    if (profilePosition >= 0 && model.profileEnabled) {
         HMENU profiles = BuildProfileMenu(state, transport);
         if (profiles != nullptr)
             ReplaceSubMenu(sub, profilePosition, profiles);
         SetItemState(sub, profilePosition, 0);
-    } else {
+    } else if (profilePosition >= 0) {
         ReplaceSubMenu(sub, profilePosition, nullptr);
         SetItemState(sub, profilePosition, MFS_GRAYED);
     }
-    SetItemState(sub, resetPosition, model.resetEnabled ? 0 : MFS_GRAYED);
+    SetCommandState(sub, resetId, model.resetEnabled ? 0 : MFS_GRAYED);
 }
 
 } // namespace
@@ -386,17 +407,13 @@ int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request) {
     HMENU popup = GetSubMenu(loaded, 0);
     int tracked = 0;
     if (popup != nullptr) {
-        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, kUsbPosProfile, kUsbPosDriverReset);
-        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, kBthPosProfile, kBthPosDriverReset);
+        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, 0, IDM_USB_DRIVER_RESET);
+        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, IDM_BTH_PROFILE, IDM_BTH_DRIVER_RESET);
         if (model.rumbleEnabled) {
             SetItemState(popup, kMenuPosRumble, 0);
             HMENU rumble = GetSubMenu(popup, kMenuPosRumble);
             if (rumble != nullptr) {
-                MENUITEMINFOW info = {};
-                info.cbSize = sizeof info;
-                info.fMask = MIIM_STATE;
-                info.fState = model.rumbleChecked ? MFS_CHECKED : 0;
-                SetMenuItemInfoW(rumble, IDM_RUMBLE_PERMISSION, FALSE, &info);
+                SetCommandState(rumble, IDM_RUMBLE_PERMISSION, model.rumbleChecked ? MFS_CHECKED : 0);
             }
         } else {
             SetItemState(popup, kMenuPosRumble, MFS_GRAYED);
