@@ -1,5 +1,5 @@
 // Which action a menu command stands for in the current state. The window procedure carries the
-// action out; this decides, so that the gating rules are testable everywhere.
+// action out; this maps it, refusing what CommandAvailabilityOf says is not enabled.
 #pragma once
 #include <cstdint>
 

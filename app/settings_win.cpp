@@ -1,3 +1,5 @@
+// The settings store in the registry: the twenty values under the tool's Parameters key, read
+// size-checked (they are untrusted) and written back for app/settings.cpp's rules.
 #include "app/settings.h"
 #include "app/app_win.h"
 

@@ -1,5 +1,8 @@
+// The installer's switches on Windows: finding the running copy, asking it to exit through its
+// own Exit, and starting a copy after setup, for the rules of app/command_line.cpp.
 #include "app/command_line.h"
 #include "app/app_win.h"
+#include "core/scope_win.h"
 #include "resources/resource.h"
 
 namespace {
@@ -28,17 +31,13 @@ int EndRunningCopy() {
         return 0;
     DWORD processId = 0;
     GetWindowThreadProcessId(window, &processId);
-    HANDLE process = processId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr;
+    OwnedHandle process(processId != 0 ? OpenProcess(SYNCHRONIZE, FALSE, processId) : nullptr);
     // The copy does what its menu's Exit does, so the settings are saved as the user would save them.
-    if (!PostMessageW(window, exitMessage, 0, 0)) {
-        if (process != nullptr)
-            CloseHandle(process);
+    if (!PostMessageW(window, exitMessage, 0, 0))
         return 0;
-    }
     int ended = 0;
-    if (process != nullptr) {
-        ended = WaitForSingleObject(process, kExitWaitMs) == WAIT_OBJECT_0 ? 1 : 0;
-        CloseHandle(process);
+    if (process.handle != nullptr) {
+        ended = WaitForSingleObject(process.handle, kExitWaitMs) == WAIT_OBJECT_0 ? 1 : 0;
     } else {
         // An elevated copy may refuse us a handle to its process: its window going is the sign.
         for (DWORD waited = 0; waited < kExitWaitMs && IsWindow(window); waited += 50)

@@ -1,9 +1,12 @@
+// Start-up and shut-down on Windows: the administrator test, the single-instance mutex, the
+// window class, the Monitor thread, the rumble block and the elevated Driver Reset copy.
 #include "app/command_line.h"
 #include "app/settings.h"
 #include "app/app_win.h"
 #include "monitor/tray_win.h"
 
 #include <commctrl.h>
+#include "core/scope_win.h"
 #include "core/system_dlls_win.h"
 #include "core/ui_port.h"
 #include "driver/discovery.h"
@@ -69,13 +72,13 @@ int QueryIsUserAnAdmin() {
 // An administrator's process started without elevation holds a limited token, for which
 // IsUserAnAdmin answers 0.
 ElevationType QueryElevationType() {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token))
+    HANDLE opened = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened))
         return ElevationType::Unknown;
+    OwnedHandle token(opened);
     TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
     DWORD size = 0;
-    const BOOL read = GetTokenInformation(token, TokenElevationType, &type, sizeof type, &size);
-    CloseHandle(token);
+    const BOOL read = GetTokenInformation(token.handle, TokenElevationType, &type, sizeof type, &size);
     if (!read || size != sizeof type)
         return ElevationType::Unknown;
     switch (type) {

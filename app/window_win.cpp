@@ -1,3 +1,5 @@
+// The hidden main window: its procedure carries out what app/dispatch.cpp decides for each
+// command, and answers the system's notices (devices, power, session end, taskbar restart).
 #include "app/dispatch.h"
 #include "app/settings.h"
 #include "app/app_win.h"
@@ -337,7 +339,7 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
         SaveToolSettings(state);
         PostMessageW(window, WM_CLOSE, 0, 0);
         break;
-    default: break; // the remaining commands join as their subsystems land
+    default: break; // CommandAction::None: unknown, or not allowed in this state
     }
     return 0;
 }

@@ -8,7 +8,7 @@
 #include "core/bytes.h"
 #include "bench/bench_allocations.h"
 #include "rumble/rumble_block.h"
-#include "rumble/rumble_port_memory.h"
+#include "rumble/rumble_port_native.h"
 
 namespace {
 

@@ -1,3 +1,5 @@
+// The battery log's file on Windows: a dated file under the user's local application data, opened
+// and closed by the debug dialog's switch; monitor/battery_log.cpp writes the lines.
 #include "core/battery_log_file.h"
 #include "core/shell_win.h"
 #include "resources/resource.h"

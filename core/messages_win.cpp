@@ -1,3 +1,5 @@
+// The UI port on Windows: texts from the string table and the error box the portable code asks
+// for by string id.
 #include "core/shell_win.h"
 #include "core/ui_port.h"
 

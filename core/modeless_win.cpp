@@ -1,5 +1,8 @@
+// Modeless dialogs on Windows: opening one at most of each, their messages in the main loop, the
+// common controls loaded on first use, and placement on the monitors core/placement.cpp reasons about.
 #include "core/shell_win.h"
 #include "core/ui_port.h"
+#include "core/system_dlls_win.h"
 #include "core/placement.h"
 #include "resources/resource.h"
 
@@ -110,26 +113,18 @@ ScreenRect FromRect(const RECT& r) {
     return {r.left, r.top, r.right, r.bottom};
 }
 
-// Per-monitor scaling (Windows 8.1 and 10 and later), looked up at run time; 0 where the system
-// has none to tell.
-typedef HRESULT(WINAPI* GetDpiForMonitorProc)(HMONITOR, int, UINT*, UINT*);
-typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
-
+// Per-monitor scaling (Windows 8.1 and 10 and later); 0 where the system has none to tell.
 uint32_t MonitorDpi(HMONITOR monitor) {
-    static const auto proc = [] {
-        HMODULE shcore = LoadLibraryW(L"shcore.dll");
-        return shcore != nullptr ? reinterpret_cast<GetDpiForMonitorProc>(
-                                       reinterpret_cast<void*>(GetProcAddress(shcore, "GetDpiForMonitor")))
-                                 : nullptr;
-    }();
+    auto dpiForMonitor = SystemDlls().GetDpiForMonitor;
     UINT x = 0, y = 0;
-    return proc != nullptr && SUCCEEDED(proc(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y)) ? x : 0;
+    return dpiForMonitor != nullptr && SUCCEEDED(dpiForMonitor(monitor, 0 /* MDT_EFFECTIVE_DPI */, &x, &y))
+               ? x
+               : 0;
 }
 
 uint32_t WindowDpi(HWND window) {
-    static const auto proc = reinterpret_cast<GetDpiForWindowProc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
-    return proc != nullptr ? proc(window) : 0;
+    auto dpiForWindow = SystemDlls().GetDpiForWindow;
+    return dpiForWindow != nullptr ? dpiForWindow(window) : 0;
 }
 
 BOOL CALLBACK AddMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {

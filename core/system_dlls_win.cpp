@@ -52,6 +52,11 @@ SystemCalls FillSystemCalls() {
         c = SystemCalls{};
     c.devices = all;
     Find(LoadSystemDll(L"shell32.dll"), "IsUserAnAdmin", &c.IsUserAnAdmin);
+    Find(LoadSystemDll(L"shcore.dll"), "GetDpiForMonitor", &c.GetDpiForMonitor);
+    HMODULE user = GetModuleHandleW(L"user32.dll");
+    Find(user, "GetDpiForWindow", &c.GetDpiForWindow);
+    Find(user, "GetDpiForSystem", &c.GetDpiForSystem);
+    Find(user, "GetSystemMetricsForDpi", &c.GetSystemMetricsForDpi);
     return c;
 }
 

@@ -33,9 +33,19 @@ struct SystemCalls {
     decltype(&::CM_Get_Device_IDW) CM_Get_Device_IDW;
     // shell32.dll; null when the system has none.
     BOOL(WINAPI* IsUserAnAdmin)();
+    // The scaling calls of Windows 8.1 (shcore.dll) and of Windows 10 1607 (user32.dll); each is
+    // null on a system that predates it, and the caller falls back to the system's one scaling.
+    HRESULT(WINAPI* GetDpiForMonitor)(HMONITOR, int, UINT*, UINT*);
+    UINT(WINAPI* GetDpiForWindow)(HWND);
+    UINT(WINAPI* GetDpiForSystem)();
+    int(WINAPI* GetSystemMetricsForDpi)(int, UINT);
 };
 
-// The table, filled on first use from any thread; the DLLs stay loaded for the process's life.
+// The one table of system functions looked up at run time rather than imported: an import the
+// system lacks would keep the program from starting. Filled on first use from any thread; the
+// DLLs stay loaded for the process's life. Two stay outside it, looked up where they are used
+// because they come with the common controls, which load only when a dialog first opens:
+// InitCommonControlsEx and SetWindowTheme.
 const SystemCalls& SystemDlls();
 // Makes System32 the only folder that DLLs loaded by name come from, for the system's own loads
 // on the tool's behalf too. The entry routine's first call.

@@ -1,5 +1,8 @@
-// The one global record of program state. Members follow the documented order; flags that one
-// thread writes and the other polls are atomics so that every read sees a whole, current value.
+// The one global record of program state. The members up to the dialog places are the tool's
+// original state, in its original order: identity, the log and rumble handles, the device slots,
+// the profiles, the thread handshake, the computed flags, the settings, the icon state, the dialog
+// places. Those after them the Win32 shell added. Flags that one thread writes and the other polls
+// are atomics so that every read sees a whole, current value.
 #pragma once
 #include <atomic>
 #include <cstdint>
@@ -64,6 +67,8 @@ struct ToolState {
     uint32_t rumbleSlotMask = 0;
     SharedU32 usbDeviceCount{0};
     uint32_t usbSelectedDevice = 0;
+    // Arrays of one: the driver serves one controller per transport, and the selected index,
+    // always 0, keeps the commands written for a list of them.
     DeviceSlot usbDevices[1];
     SharedU32 bthDeviceCount{0};
     uint32_t bthSelectedDevice = 0;
@@ -103,7 +108,7 @@ struct ToolState {
     DialogPlace usbAutoFirePlace;
     DialogPlace bthAutoFirePlace;
 
-    // Beyond the documented members: what the Win32 shell needs to keep the handshakes bounded,
+    // Beyond the original members: what the Win32 shell needs to keep the handshakes bounded,
     // the tray icon safe to re-add from the main thread, and modeless dialogs reachable from the
     // message loop.
     KernelHandle monitorThread = nullptr;
@@ -155,7 +160,9 @@ struct ToolState {
     int32_t resetNeedsConsent = 0;
 };
 
-// Resets every member to zero and sets the documented defaults; must run before any other
+// Resets every member to zero and sets the defaults (poll
+// interval 100 ms, running, tray icon, animation and PS-button notice on, speed 10, rumble
+// permitted); must run before any other
 // thread touches the state. The administrator test is the platform's and is applied after.
 void InitializeToolStateDefaults(ToolState* state);
 

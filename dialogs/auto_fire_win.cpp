@@ -1,3 +1,5 @@
+// The auto-fire dialog: the buttons ticked from the driver's record, and OK queued to the device
+// worker; dialogs/dialog_logic.cpp holds its rules.
 #include "dialogs/dialogs_win.h"
 
 #include "core/ui_port.h"

@@ -129,5 +129,5 @@ uint32_t CachedAutoFireButtons(DeviceSlot* slot) {
     if (slot == nullptr)
         return 0;
     std::lock_guard<std::mutex> hold(slot->recordLock);
-    return ReadU32LE(slot->driverInfo + 50);
+    return ReadU32LE(slot->driverInfo + kDriverInfoAtAutoFireButtons);
 }

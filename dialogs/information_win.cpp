@@ -1,3 +1,5 @@
+// The Driver information and debug dialogs: the fields that dialogs/information.cpp formats from
+// the driver's record, the battery bar, and the debug query run on the device worker.
 #include "dialogs/dialogs_win.h"
 
 #include <commctrl.h>
@@ -169,7 +171,7 @@ INT_PTR CloseInformation(HWND dialog, ToolState* state, int usb, int storePositi
 void RestoreSpeedSelector(HWND dialog, ToolState* state, int usb) {
     uint8_t record[kDriverInfoSize];
     if (CopyOpenDriverInfo(ShownSlot(TransportOf(state, usb)), record))
-        ShowSpeedSelector(dialog, record[49] != 0);
+        ShowSpeedSelector(dialog, record[kDriverInfoAtAutoFireSpeedSelector] != 0);
 }
 
 struct DebugDialogParam {

@@ -1,3 +1,5 @@
+// The tool settings dialog: the check boxes and the animation speed, held to their range by
+// dialogs/dialog_logic.cpp, then saved.
 #include "dialogs/dialogs_win.h"
 
 #include <commctrl.h>

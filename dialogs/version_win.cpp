@@ -1,3 +1,4 @@
+// The version dialog: the program's version and whether it runs in normal or debug mode.
 #include "dialogs/dialogs_win.h"
 #include "dialogs/dialog_logic.h"
 #include "resources/resource.h"

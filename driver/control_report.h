@@ -44,6 +44,32 @@ constexpr size_t kOffsetReservedWord = 96;
 constexpr size_t kOffsetSpeedSelector = 100;
 constexpr size_t kOffsetSpeeds = 101;
 
+// Where each field of the Driver information answer starts, the report id being byte 0.
+constexpr size_t kDriverInfoAtDeviceTag = 1;
+constexpr size_t kDriverInfoAtDriverVersionMajor = 5;
+constexpr size_t kDriverInfoAtDriverVersionMinor = 6;
+constexpr size_t kDriverInfoAtDriverVersionType = 7;
+constexpr size_t kDriverInfoAtDriverVersionBuild = 8;
+constexpr size_t kDriverInfoAtDriverModeFlags = 10;
+constexpr size_t kDriverInfoAtDriverStatus = 14;
+constexpr size_t kDriverInfoAtErrorCode = 18;
+constexpr size_t kDriverInfoAtHCIVersion = 22;
+constexpr size_t kDriverInfoAtHCIRevision = 23;
+constexpr size_t kDriverInfoAtLMPVersion = 25;
+constexpr size_t kDriverInfoAtLMPSubversion = 26;
+constexpr size_t kDriverInfoAtManufacturerID = 28;
+constexpr size_t kDriverInfoAtAdapterBDADDR = 30;
+constexpr size_t kDriverInfoAtRemoteBDADDR = 36;
+constexpr size_t kDriverInfoAtMaxTransmitPowerLevel = 42;
+constexpr size_t kDriverInfoAtCurrentTransmitPowerLevel = 43;
+constexpr size_t kDriverInfoAtLinkQuality = 44;
+constexpr size_t kDriverInfoAtBatteryStatus = 45;
+constexpr size_t kDriverInfoAtReceiverSensitivity = 46;
+constexpr size_t kDriverInfoAtMotorStatus = 47;
+constexpr size_t kDriverInfoAtAutoFireSpeedSelector = 49;
+constexpr size_t kDriverInfoAtAutoFireButtons = 50;
+constexpr size_t kDriverInfoAtDriverSettingTagId = 54;
+
 // SettingFlags bits.
 constexpr uint32_t kFlagUseAxisMap2 = 1u << 0;
 constexpr uint32_t kFlagHatSwitchMode = 1u << 1;

@@ -135,15 +135,15 @@ int TakePending(DeviceSlot* slot, void* watch) {
 // with the removal's outcome, since the outcome arrives through it.
 int ApplyNoticeLocked(DeviceSlot* slot, SharedU32* count, const DeferredNotice& n) {
     switch (n.kind) {
-    case RemovalNotice::Close: CloseSlotLocked(slot, count); return 1;
+    case RemovalNotice::Close: CloseSlotLocked(slot, count); return kNoticeTaken;
     case RemovalNotice::QueryRemove: {
         if (n.watch == nullptr || slot->removalWatch.load() != n.watch)
-            return 0;
+            return kNoticeUnknown;
         void* older = slot->pendingWatch.exchange(slot->removalWatch.exchange(nullptr));
         if (older != n.watch)
             Unwatch(older);
         CloseSlotLocked(slot, count);
-        return 1;
+        return kNoticeTaken;
     }
     case RemovalNotice::QueryRemoveFailed:
         // The removal was vetoed: the device stays, and is opened again.
@@ -151,24 +151,26 @@ int ApplyNoticeLocked(DeviceSlot* slot, SharedU32* count, const DeferredNotice& 
             Unwatch(n.watch);
             return kNoticeReopen;
         }
-        return n.watch != nullptr && slot->removalWatch.load() == n.watch ? 1 : 0;
+        return n.watch != nullptr && slot->removalWatch.load() == n.watch ? kNoticeTaken : kNoticeUnknown;
     case RemovalNotice::RemovePending:
     case RemovalNotice::RemoveComplete:
         if (TakePending(slot, n.watch)) {
             Unwatch(n.watch);
-            return 1;
+            return kNoticeTaken;
         }
         // Gone without being asked (pulled out): handle and notice go together.
         if (n.watch == nullptr || slot->removalWatch.load() != n.watch)
-            return 0;
+            return kNoticeUnknown;
         CloseSlotLocked(slot, count);
-        return 1;
-    default: return 0;
+        return kNoticeTaken;
+    default: return kNoticeUnknown;
     }
 }
 
 int Combine(int a, int b) {
-    return a == kNoticeReopen || b == kNoticeReopen ? kNoticeReopen : (a != 0 || b != 0 ? 1 : 0);
+    if (a == kNoticeReopen || b == kNoticeReopen)
+        return kNoticeReopen;
+    return a != kNoticeUnknown || b != kNoticeUnknown ? kNoticeTaken : kNoticeUnknown;
 }
 
 // Runs what was left for this slot, oldest first; the caller holds the slot's lock.
@@ -292,7 +294,7 @@ int CloseDevicesBy(ToolState* state, std::chrono::steady_clock::time_point deadl
 
 int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_t waitMs) {
     if (state == nullptr || watch == nullptr || kind == RemovalNotice::None || kind == RemovalNotice::Close)
-        return 0;
+        return kNoticeUnknown;
     Transport transports[2];
     for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
         DeviceSlot* slot = transports[i].slot;
@@ -300,19 +302,20 @@ int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_
             continue;
         if (!LockSlotBy(slot, std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs))) {
             Defer(slot, kind, watch);
-            return 1;
+            return kNoticeTaken;
         }
         std::lock_guard<std::mutex> hold(slot->lock, std::adopt_lock);
         const int earlier = RunDeferredLocked(slot, transports[i].count);
-        return Combine(Combine(earlier, ApplyNoticeLocked(slot, transports[i].count, {kind, watch})), 1);
+        return Combine(Combine(earlier, ApplyNoticeLocked(slot, transports[i].count, {kind, watch})),
+                       kNoticeTaken);
     }
-    return 0;
+    return kNoticeUnknown;
 }
 
 int RunDeferredNotices(ToolState* state) {
     if (state == nullptr)
-        return 0;
-    int result = 0;
+        return kNoticeUnknown;
+    int result = kNoticeUnknown;
     Transport transports[2];
     for (int i = 0, n = TransportsOf(state, transports); i < n; ++i) {
         if (transports[i].slot->deferredCount.load() == 0)

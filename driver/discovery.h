@@ -19,9 +19,12 @@ int CloseDevicesBy(ToolState* state, std::chrono::steady_clock::time_point deadl
 // The platform's notice for the removal watch `watch` (the notification handle a slot registered).
 // A query-remove closes the handle and keeps the watch; the removal's outcome releases it, and a
 // vetoed removal asks for the device to be opened again. Waits at most `waitMs` for the slot's
-// lock; past that the notice is left to the Monitor thread. 0 when no slot knows the watch,
-// kNoticeReopen when the device is to be looked for again, else 1.
-constexpr int kNoticeReopen = 2;
+// lock; past that the notice is left to the Monitor thread. Returns a NoticeOutcome.
+enum NoticeOutcome : int {
+    kNoticeUnknown = 0, // no slot knows the watch
+    kNoticeTaken = 1,
+    kNoticeReopen = 2, // a vetoed removal: the device is to be looked for again
+};
 int TakeRemovalNotice(ToolState* state, RemovalNotice kind, void* watch, uint32_t waitMs);
 // The Monitor thread's share: runs, in order, the notices and closes that could not wait for a
 // device call. kNoticeReopen when one of them asks for a rediscovery.

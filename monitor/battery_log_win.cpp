@@ -1,3 +1,5 @@
+// The battery log's clock and file writes on Windows, for the lines monitor/battery_log.cpp
+// composes.
 #include "core/shell_win.h"
 #include "monitor/battery_log.h"
 

@@ -1,22 +1,24 @@
 #include "monitor/menu_model.h"
 
+#include "monitor/command_availability.h"
 #include "profiles/profile_library.h"
+#include "resources/resource.h"
 
 TrayMenuModel ComputeTrayMenuModel(const ToolState* state) {
     TrayMenuModel m = {};
-    m.menuId = state->debugMode ? 114u : 113u;
-    // Each shared flag is read once per press: the Monitor thread may change it meanwhile.
-    const int usbUp = state->usbConnected.load() != 0;
-    const int bthUp = state->bthConnected.load() != 0;
-    const int rumbleUp = state->rumbleActive.load() != 0;
-    const int profiles = state->profilesAvailable != 0;
-    m.usb = {usbUp, profiles, state->canResetDriver != 0};
-    m.bth = {bthUp, profiles, state->canResetDriver != 0};
-    m.rumbleEnabled = rumbleUp;
-    m.rumbleChecked = state->rumbleEnabled.load() != 0;
-    m.registryEnabled = state->isAdmin != 0;
-    m.profileItems = profiles ? ProfileMenuCount(state->profileCount) : 0;
-    m.resetShield = state->canResetDriver != 0 && state->resetNeedsConsent != 0;
+    m.menuId = state->debugMode ? IDM_TRAY_DEBUG : IDM_TRAY;
+    // A popup is live when an item it holds is reachable; the first profile's id stands for the
+    // Profile popup, whose items all answer alike.
+    const auto of = [state](uint32_t id) { return CommandAvailabilityOf(state, id); };
+    m.usb = {of(IDM_USB_INFORMATION).reachable, of(IDM_USB_PROFILE_FIRST).reachable,
+             of(IDM_USB_DRIVER_RESET).enabled};
+    m.bth = {of(IDM_BTH_INFORMATION).reachable, of(IDM_BTH_PROFILE_FIRST).reachable,
+             of(IDM_BTH_DRIVER_RESET).enabled};
+    m.rumbleEnabled = of(IDM_RUMBLE_SETTING).reachable;
+    m.rumbleChecked = of(IDM_RUMBLE_PERMISSION).checked;
+    m.registryEnabled = of(IDM_MOVE_FF_SETTING).reachable;
+    m.profileItems = m.usb.profileEnabled ? ProfileMenuCount(state->profileCount) : 0;
+    m.resetShield = m.usb.resetEnabled && state->resetNeedsConsent != 0;
     return m;
 }
 

@@ -5,15 +5,14 @@
 
 #include "core/tool_state.h"
 
-// Positions inside the tracked popup and its sub-menus (the same in both menu resources).
+// The popups that carry no command id, by position: the four of the tracked popup and the USB
+// "Profile" popup inside the USB one. Every other item is found by its id. The same in every menu
+// resource (both languages, normal and debug); a Windows-suite test checks what stands at each.
 constexpr int kMenuPosUsb = 0;
 constexpr int kMenuPosBluetooth = 1;
 constexpr int kMenuPosRumble = 3;
 constexpr int kMenuPosRegistry = 5;
 constexpr int kUsbPosProfile = 1;
-constexpr int kUsbPosDriverReset = 3;
-constexpr int kBthPosProfile = 1;
-constexpr int kBthPosDriverReset = 6;
 
 struct TransportMenuModel {
     int enabled;        // the transport's popup; greyed hides the whole sub-menu

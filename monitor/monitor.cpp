@@ -4,16 +4,14 @@
 
 #include "core/bytes.h"
 #include "driver/discovery.h"
+#include "driver/control_report.h"
 #include "driver/driver_link.h"
 #include "monitor/tray_icon.h"
 
 namespace {
 
-constexpr int kOffsetDriverStatus = 14;
-constexpr int kOffsetBatteryStatus = 45;
-
 uint32_t DriverStatusOf(const DeviceSlot& slot) {
-    return ReadU32LE(slot.driverInfo + kOffsetDriverStatus);
+    return ReadU32LE(slot.driverInfo + kDriverInfoAtDriverStatus);
 }
 
 void SendFrame(ToolState* state) {
@@ -38,25 +36,25 @@ int SetIconMode(ToolState* state, int mode) {
         if (mode == state->iconMode)
             return 0;
         switch (mode) {
-        case 1:
-            state->iconMode = 1;
+        case kIconModeCycle:
+            state->iconMode = kIconModeCycle;
             state->iconValue = kIconBase;
             break;
-        case 2:
+        case kIconModePsWait:
             if (state->enableNotifyPSButton) {
-                state->iconMode = 2;
+                state->iconMode = kIconModePsWait;
                 state->iconValue = kIconPsFirst;
             } else {
-                state->iconMode = 1;
+                state->iconMode = kIconModeCycle;
                 state->iconValue = kIconBase;
             }
             break;
-        case 3:
+        case kIconModeLowBattery:
             if (state->enableNotifyLowBattery) {
-                state->iconMode = 3;
+                state->iconMode = kIconModeLowBattery;
                 state->iconValue = kIconLowBattery;
             } else {
-                state->iconMode = 1;
+                state->iconMode = kIconModeCycle;
                 state->iconValue = kIconBase;
             }
             break;
@@ -68,11 +66,11 @@ int SetIconMode(ToolState* state, int mode) {
     // Static icon: the picture added at start stays; only the code is kept in step.
     if (mode == state->iconMode)
         return 0;
-    if (state->enableNotifyPSButton && state->iconMode == 2) {
+    if (state->enableNotifyPSButton && state->iconMode == kIconModePsWait) {
         state->iconValue = kIconPsFirst;
         return 1;
     }
-    if (state->enableNotifyLowBattery && state->iconMode == 3) {
+    if (state->enableNotifyLowBattery && state->iconMode == kIconModeLowBattery) {
         state->iconValue = kIconLowBattery;
         return 1;
     }
@@ -91,7 +89,7 @@ void AnimationStep(ToolState* state) {
         return;
     }
     switch (state->iconMode) {
-    case 1: {
+    case kIconModeCycle: {
         const uint32_t present = state->statusBits & 0xFFFFFF;
         uint32_t c = (state->iconValue.load() & 0x7FFFFF) << 1;
         if ((c & present) == 0) {
@@ -108,8 +106,10 @@ void AnimationStep(ToolState* state) {
         state->iconValue = c;
         break;
     }
-    case 2: state->iconValue = state->iconValue.load() == kIconPsFirst ? kIconPsSecond : kIconPsFirst; break;
-    case 3: state->iconValue = kIconLowBattery; break;
+    case kIconModePsWait:
+        state->iconValue = state->iconValue.load() == kIconPsFirst ? kIconPsSecond : kIconPsFirst;
+        break;
+    case kIconModeLowBattery: state->iconValue = kIconLowBattery; break;
     default: break;
     }
     SendFrame(state);
@@ -140,7 +140,7 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         state->bthConnected = 0;
         state->rumbleActive = 0;
         state->statusBits = kIconBase;
-        SetIconMode(state, 1);
+        SetIconMode(state, kIconModeCycle);
         return;
     }
     int usbWaiting = 0, bthWaiting = 0, lowBattery = 0;
@@ -163,7 +163,7 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         {
             std::lock_guard<std::mutex> hold(state->bthDevices[0].recordLock);
             status = DriverStatusOf(state->bthDevices[0]);
-            battery = state->bthDevices[0].driverInfo[kOffsetBatteryStatus];
+            battery = state->bthDevices[0].driverInfo[kDriverInfoAtBatteryStatus];
         }
         if (status == 4) {
             bthWaiting = 1;
@@ -191,9 +191,9 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         state->statusBits &= ~kIconRumble;
     }
     if (lowBattery && state->enableNotifyLowBattery)
-        SetIconMode(state, 3);
+        SetIconMode(state, kIconModeLowBattery);
     else
-        SetIconMode(state, waiting ? 2 : 1);
+        SetIconMode(state, waiting ? kIconModePsWait : kIconModeCycle);
 }
 
 void PauseCheck(ToolState* state) {
@@ -243,7 +243,7 @@ void RunDeviceWork(ToolState* state) {
 void MonitorThreadMain(ToolState* state) {
     state->monitorExited = 0;
     DiscoverDevices(state);
-    SetIconMode(state, 1);
+    SetIconMode(state, kIconModeCycle);
     while (state->running) {
         // A wake that comes during the pass is not lost: the wait below then returns at once.
         EventReset(&state->wakeEvent);

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "core/tool_state.h"
+#include "rumble/rumble_block.h" // the slot sweep each pass makes
 
 constexpr uint32_t kIconBase = 1;
 constexpr uint32_t kIconUsb = 2;
@@ -13,7 +14,14 @@ constexpr uint32_t kIconLowBattery = 0x10000000;
 constexpr uint32_t kIconPsFirst = 0x40000000;
 constexpr uint32_t kIconPsSecond = 0x80000000;
 
-// Requested mode 1 (status cycle), 2 (PS-button wait) or 3 (low battery); 1 when anything changed.
+// What the icon shows (iconMode); none before the first request.
+enum IconMode : int32_t {
+    kIconModeNone = 0,
+    kIconModeCycle = 1,      // the pictures of what is connected, in turn
+    kIconModePsWait = 2,     // the blinking PS button: every controller waits for it
+    kIconModeLowBattery = 3, // the red battery
+};
+// Requests an IconMode; 1 when anything changed.
 int SetIconMode(ToolState* state, int mode);
 // One step of the animation, run after every poll pass.
 void AnimationStep(ToolState* state);
@@ -43,7 +51,5 @@ void RunDeviceWork(ToolState* state);
 
 // Tray port: sends the record with the icon for `iconValue` to the notification area.
 void ModifyTrayIcon(ToolState* state);
-// Rumble port: sweeps the force-feedback clients' slots; 0 when the block's lock is not available.
-int SweepRumbleSlots(ToolState* state);
 // Battery-log port, called once per pass in debug mode with logging on.
 void WriteBatteryLogLine(ToolState* state);

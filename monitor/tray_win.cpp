@@ -1,10 +1,15 @@
+// The tray icon and its menu on Windows: the pictures at the taskbar's scaling, the calls to the
+// notification area, and the menu that monitor/menu_model.cpp describes.
 #include <new>
 
 #include "monitor/tray_win.h"
+#include "monitor/command_availability.h"
 #include "monitor/menu_model.h"
 #include "monitor/tray_icon.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
+#include "core/scope_win.h"
+#include "core/system_dlls_win.h"
 #include "resources/resource.h"
 
 #include <shellapi.h>
@@ -76,8 +81,28 @@ void ReplaceSubMenu(HMENU menu, int position, HMENU subMenu) {
         DestroyMenu(old);
 }
 
+// Where the item with command id `id` stands in `menu`; -1 when it is not there.
+int PositionOfCommand(HMENU menu, UINT id) {
+    const int count = GetMenuItemCount(menu);
+    for (int i = 0; i < count; ++i)
+        if (GetMenuItemID(menu, i) == id)
+            return i;
+    return -1;
+}
+
+void SetCommandState(HMENU menu, UINT id, UINT stateBits) {
+    MENUITEMINFOW info = {};
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STATE;
+    info.fState = stateBits;
+    SetMenuItemInfoW(menu, id, FALSE, &info);
+}
+
+// The transport's popup at `position`. Its "Profile" item is found by `profileId`, or, when that is
+// 0, is the popup at kUsbPosProfile: the USB one is a popup in the resources, the Bluetooth one a
+// plain item that becomes one here, as the menus have always been written.
 void AdjustTransport(ToolState* state, HMENU popup, int position, const TransportMenuModel& model,
-                     int transport, int profilePosition, int resetPosition) {
+                     int transport, UINT profileId, UINT resetId) {
     if (!model.enabled) {
         SetItemState(popup, position, MFS_GRAYED);
         return;
@@ -86,42 +111,35 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
     HMENU sub = GetSubMenu(popup, position);
     if (sub == nullptr)
         return;
-    if (model.profileEnabled) {
+    const int profilePosition = profileId != 0 ? PositionOfCommand(sub, profileId) : kUsbPosProfile;
+    if (profilePosition >= 0 && model.profileEnabled) {
         HMENU profiles = BuildProfileMenu(state, transport);
         if (profiles != nullptr)
             ReplaceSubMenu(sub, profilePosition, profiles);
         SetItemState(sub, profilePosition, 0);
-    } else {
+    } else if (profilePosition >= 0) {
         ReplaceSubMenu(sub, profilePosition, nullptr);
         SetItemState(sub, profilePosition, MFS_GRAYED);
     }
-    SetItemState(sub, resetPosition, model.resetEnabled ? 0 : MFS_GRAYED);
+    SetCommandState(sub, resetId, model.resetEnabled ? 0 : MFS_GRAYED);
 }
 
 } // namespace
 
 namespace {
 
-typedef UINT(WINAPI* GetDpiForWindowProc)(HWND);
-typedef UINT(WINAPI* GetDpiForSystemProc)();
-typedef int(WINAPI* GetSystemMetricsForDpiProc)(int, UINT);
-
-template <typename Proc> Proc UserProc(const char* name) {
-    return reinterpret_cast<Proc>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
-
 // The scaling of the monitor the notification area is on. Our own window is hidden and 1 x 1, so
 // its monitor says nothing about the tray's, and it does not reliably hear WM_DPICHANGED.
 UINT TaskbarDpi() {
-    auto dpiForWindow = UserProc<GetDpiForWindowProc>("GetDpiForWindow");
+    const SystemCalls& calls = SystemDlls();
+    auto dpiForWindow = calls.GetDpiForWindow;
     HWND taskbar = FindWindowW(L"Shell_TrayWnd", nullptr);
     if (taskbar != nullptr && dpiForWindow != nullptr) {
         const UINT dpi = dpiForWindow(taskbar);
         if (dpi != 0)
             return dpi;
     }
-    auto dpiForSystem = UserProc<GetDpiForSystemProc>("GetDpiForSystem");
+    auto dpiForSystem = calls.GetDpiForSystem;
     if (dpiForSystem != nullptr)
         return dpiForSystem();
     HDC screen = GetDC(nullptr);
@@ -133,7 +151,7 @@ UINT TaskbarDpi() {
 
 // The tray's small-icon size at that scaling (Windows 10 and later), else the system's.
 int TraySlot(UINT dpi) {
-    auto metricsForDpi = UserProc<GetSystemMetricsForDpiProc>("GetSystemMetricsForDpi");
+    auto metricsForDpi = SystemDlls().GetSystemMetricsForDpi;
     const int size = metricsForDpi != nullptr ? metricsForDpi(SM_CXSMICON, dpi) : 0;
     if (size > 0)
         return size;
@@ -167,38 +185,29 @@ COLORREF TrayBackground(HWND tray) {
 
 // The picture drawn on `background`, with no transparent pixel left; null when it cannot be made.
 HICON OpaqueIcon(HICON icon, int size, COLORREF background) {
-    HDC screen = GetDC(nullptr);
-    if (screen == nullptr)
+    ScreenDc screen;
+    if (screen.dc == nullptr)
         return nullptr;
-    HDC dc = CreateCompatibleDC(screen);
-    HBITMAP colour = CreateCompatibleBitmap(screen, size, size);
-    HBITMAP mask = CreateBitmap(size, size, 1, 1, nullptr);
-    HICON made = nullptr;
-    if (dc != nullptr && colour != nullptr && mask != nullptr) {
-        HGDIOBJ before = SelectObject(dc, mask);
-        PatBlt(dc, 0, 0, size, size, BLACKNESS); // an AND mask of zeros: every pixel opaque
-        SelectObject(dc, colour);
-        HBRUSH fill = CreateSolidBrush(background);
-        RECT all = {0, 0, size, size};
-        if (fill != nullptr) {
-            FillRect(dc, &all, fill);
-            DeleteObject(fill);
-            if (DrawIconEx(dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL)) {
-                SelectObject(dc, before);
-                ICONINFO info = {TRUE, 0, 0, mask, colour};
-                made = CreateIconIndirect(&info);
-            }
-        }
-        SelectObject(dc, before);
+    MemoryDc dc(screen.dc);
+    GdiObject colour(CreateCompatibleBitmap(screen.dc, size, size));
+    GdiObject mask(CreateBitmap(size, size, 1, 1, nullptr));
+    GdiObject fill(CreateSolidBrush(background));
+    if (dc.dc == nullptr || colour.object == nullptr || mask.object == nullptr || fill.object == nullptr)
+        return nullptr;
+    {
+        SelectedObject onMask(dc.dc, mask.object);
+        PatBlt(dc.dc, 0, 0, size, size, BLACKNESS); // an AND mask of zeros: every pixel opaque
     }
-    if (mask != nullptr)
-        DeleteObject(mask);
-    if (colour != nullptr)
-        DeleteObject(colour);
-    if (dc != nullptr)
-        DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return made;
+    {
+        SelectedObject onColour(dc.dc, colour.object);
+        RECT all = {0, 0, size, size};
+        FillRect(dc.dc, &all, static_cast<HBRUSH>(fill.object));
+        if (!DrawIconEx(dc.dc, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL))
+            return nullptr;
+    }
+    // Both bitmaps are out of the DC again, as CreateIconIndirect wants them.
+    ICONINFO info = {TRUE, 0, 0, static_cast<HBITMAP>(mask.object), static_cast<HBITMAP>(colour.object)};
+    return CreateIconIndirect(&info);
 }
 
 } // namespace
@@ -280,7 +289,7 @@ int AddTrayIcon(ToolState* state) {
         std::lock_guard<std::mutex> hold(state->trayLock);
         state->statusBits = 1;
         state->animationTicks = 0;
-        state->iconMode = 0;
+        state->iconMode = kIconModeNone;
         state->iconValue = 1;
         NOTIFYICONDATAW* nid = new (state->notifyIcon.bytes) NOTIFYICONDATAW{};
         nid->cbSize = sizeof(NOTIFYICONDATAW);
@@ -380,7 +389,7 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
         info.fType = MFT_STRING;
         info.wID = ProfileCommandId(transport, i);
         // A refused file keeps its place, greyed, so the other profiles keep their ids.
-        info.fState = ProfileAccepted(state, i) ? 0 : MFS_GRAYED;
+        info.fState = CommandAvailabilityOf(state, info.wID).enabled ? 0 : MFS_GRAYED;
         Utf16 title[kProfileTitleChars];
         if (!ProfileMenuText(state, i, title, kProfileTitleChars))
             LoadText(IDS_PROFILE_UNREADABLE, W(title), kProfileTitleChars);
@@ -398,17 +407,13 @@ int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request) {
     HMENU popup = GetSubMenu(loaded, 0);
     int tracked = 0;
     if (popup != nullptr) {
-        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, kUsbPosProfile, kUsbPosDriverReset);
-        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, kBthPosProfile, kBthPosDriverReset);
+        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, 0, IDM_USB_DRIVER_RESET);
+        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, IDM_BTH_PROFILE, IDM_BTH_DRIVER_RESET);
         if (model.rumbleEnabled) {
             SetItemState(popup, kMenuPosRumble, 0);
             HMENU rumble = GetSubMenu(popup, kMenuPosRumble);
             if (rumble != nullptr) {
-                MENUITEMINFOW info = {};
-                info.cbSize = sizeof info;
-                info.fMask = MIIM_STATE;
-                info.fState = model.rumbleChecked ? MFS_CHECKED : 0;
-                SetMenuItemInfoW(rumble, IDM_RUMBLE_PERMISSION, FALSE, &info);
+                SetCommandState(rumble, IDM_RUMBLE_PERMISSION, model.rumbleChecked ? MFS_CHECKED : 0);
             }
         } else {
             SetItemState(popup, kMenuPosRumble, MFS_GRAYED);

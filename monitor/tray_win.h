@@ -2,8 +2,11 @@
 #pragma once
 #include "core/shell_win.h"
 #include "monitor/menu_model.h"
+#include "monitor/monitor.h" // ModifyTrayIcon, which the Monitor thread calls
 
-constexpr UINT kTrayCallbackMessage = 0x8001;
+constexpr UINT kTrayCallbackMessage = WM_APP + 1;
+// The icon's id with the notification area. It is the number the tool has always used, and that
+// number is also the first picture's resource id (IDI_TRAY_BASE); nothing ties the two.
 constexpr UINT kTrayIconId = 201;
 // Loads again the pictures that LoadTrayIcons had to refuse while older ones were still named.
 constexpr UINT_PTR kTrayReloadTimer = 4;
@@ -18,7 +21,6 @@ int AddTrayIcon(ToolState* state);
 // icon state machine: after a failed add, by a modify first.
 int ReAddTrayIcon(ToolState* state);
 void SelectTrayIcon(ToolState* state);
-void ModifyTrayIcon(ToolState* state);
 void DeleteTrayIcon(ToolState* state);
 // Puts the shield on both "Driver Reset" items of `menu` (sub-menus included): the reset asks
 // for the administrator's consent.

@@ -1,6 +1,5 @@
 // Native port of the Profile library: a settable value in place of the registry and a directory
-// scan over <dirent.h>. The Windows build uses profile_library_win.cpp and compiles nothing here.
-#ifndef _WIN32
+// scan over <dirent.h>. The Windows build uses profile_library_win.cpp.
 #include <dirent.h>
 
 #include <algorithm>
@@ -117,4 +116,3 @@ int NextProfileScan(ProfileScan* scan, Utf16* name, size_t capacity) {
 void EndProfileScan(ProfileScan* scan) {
     delete scan;
 }
-#endif

@@ -1,3 +1,5 @@
+// The profile library's Windows port: the profile folder's path from the registry and the scan
+// of its files, for profiles/profile_library.cpp.
 #include <windows.h>
 
 #include <new>

@@ -1,6 +1,5 @@
 // The native build reads profiles with the portable reader; the Windows build uses the platform's
-// own functions (profile_reader_win.cpp) and compiles nothing here.
-#ifndef _WIN32
+// own functions (profile_reader_win.cpp).
 #include "profiles/profile_reader.h"
 #include "profiles/profile_reader_portable.h"
 
@@ -12,4 +11,3 @@ uint32_t ReadProfileText(const Utf16* section, const Utf16* key, const Utf16* de
 uint32_t ReadProfileInt(const Utf16* section, const Utf16* key, int32_t defaultValue, const Utf16* path) {
     return PortableReadProfileInt(section, key, defaultValue, path);
 }
-#endif

@@ -1,3 +1,5 @@
+// The profile reader's Windows port: the system's private-profile functions read each key, for
+// profiles/profile_reader.cpp's checks.
 #include <windows.h>
 
 #include "profiles/profile_reader.h"

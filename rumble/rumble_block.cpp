@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <utility>
 #include <thread>
 
 #include "core/bytes.h"
@@ -92,46 +93,68 @@ uint32_t SweepRumbleBlock(uint8_t* block, uint32_t ages[kRumbleSlotCount]) {
     return mask;
 }
 
+namespace {
+
+// Undo steps of the opening, in the spirit of std::lock_guard: a handle or view is given back
+// when the scope ends, unless the opening kept it.
+struct PortHandle {
+    KernelHandle handle;
+    explicit PortHandle(KernelHandle made) : handle(made) {}
+    PortHandle(const PortHandle&) = delete;
+    PortHandle& operator=(const PortHandle&) = delete;
+    ~PortHandle() {
+        if (handle != nullptr)
+            RumblePortClose(handle);
+    }
+    KernelHandle Keep() { return std::exchange(handle, nullptr); }
+};
+
+struct PortView {
+    uint8_t* view;
+    explicit PortView(uint8_t* mapped) : view(mapped) {}
+    PortView(const PortView&) = delete;
+    PortView& operator=(const PortView&) = delete;
+    ~PortView() {
+        if (view != nullptr)
+            RumblePortUnmapView(view);
+    }
+    uint8_t* Keep() { return std::exchange(view, nullptr); }
+};
+
+} // namespace
+
 int OpenRumbleBlock(ToolState* state) {
-    KernelHandle mapping = RumblePortCreateMapping(kRumbleBlockSize);
-    if (mapping == nullptr) {
+    PortHandle mapping(RumblePortCreateMapping(kRumbleBlockSize));
+    if (mapping.handle == nullptr) {
         ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_MAPPING);
         return 0;
     }
     size_t usable = 0;
-    uint8_t* view = RumblePortMapView(mapping, &usable);
+    PortView view(RumblePortMapView(mapping.handle, &usable));
     // A mapping of this name made first by another process keeps its own size: a smaller view
     // cannot hold the block, and writing the header would run past its end.
-    if (view != nullptr && usable < kRumbleBlockSize) {
-        RumblePortUnmapView(view);
-        view = nullptr;
-    }
-    if (view == nullptr) {
+    if (view.view != nullptr && usable < kRumbleBlockSize)
+        RumblePortUnmapView(view.Keep());
+    if (view.view == nullptr) {
         ShowErrorMessage(nullptr, IDS_CANNOT_MAP_VIEW);
-        RumblePortClose(mapping);
         return 0;
     }
     int existed = 0;
-    KernelHandle mutex = RumblePortCreateMutex(&existed);
-    if (mutex == nullptr) {
+    PortHandle mutex(RumblePortCreateMutex(&existed));
+    if (mutex.handle == nullptr) {
         ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_MUTEX);
-        RumblePortUnmapView(view);
-        RumblePortClose(mapping);
         return 0;
     }
     if (existed) {
         ShowErrorMessage(nullptr, IDS_MUTEX_EXISTS);
-        RumblePortRelease(mutex);
-        RumblePortClose(mutex);
-        RumblePortUnmapView(view);
-        RumblePortClose(mapping);
+        RumblePortRelease(mutex.handle);
         return 0;
     }
-    WriteRumbleHeader(view, static_cast<uint32_t>(state->rumbleEnabled.load()));
-    RumblePortRelease(mutex);
-    state->rumbleMapping = mapping;
-    state->rumbleMutex = mutex;
-    state->rumbleBlock = view;
+    WriteRumbleHeader(view.view, static_cast<uint32_t>(state->rumbleEnabled.load()));
+    RumblePortRelease(mutex.handle);
+    state->rumbleMapping = mapping.Keep();
+    state->rumbleMutex = mutex.Keep();
+    state->rumbleBlock = view.Keep();
     return 1;
 }
 

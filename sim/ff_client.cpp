@@ -15,39 +15,39 @@ std::string RowText(uint32_t slot, const uint8_t* row) {
 }
 
 int Holds(const FfClients* clients, uint32_t slot) {
-    return slot < kRumbleSlotCount && clients->slots[slot].used;
+    return slot < kFfSlotCount && clients->slots[slot].used;
 }
 
 // Default parameters a fresh client starts with, so that the dialog has something to show.
 void WriteDefaultRow(uint8_t* slot) {
     const uint32_t row[6] = {1, 100, 1000, 2000, 3000, 4000};
     for (int i = 0; i < 6; ++i)
-        WriteU32LE(slot + kSlotEnable + 4 * i, row[i]);
+        WriteU32LE(slot + kFfRowAt + 4 * i, row[i]);
 }
 
 } // namespace
 
 int FfClaim(uint8_t* block, FfClients* clients, const Utf16* name, uint8_t major, uint8_t minor, uint8_t type,
             uint16_t build) {
-    const uint32_t mask = ReadU32LE(block + kRumbleSlotMask);
-    for (uint32_t i = 0; i < kRumbleSlotCount; ++i) {
+    const uint32_t mask = ReadU32LE(block + kFfSlotMaskAt);
+    for (uint32_t i = 0; i < kFfSlotCount; ++i) {
         if ((mask & (1u << i)) != 0)
             continue;
-        uint8_t* slot = RumbleSlot(block, i);
-        std::memset(slot, 0, kRumbleSlotSize);
-        std::memcpy(slot + kSlotMagic, "DS3R", 4);
-        slot[kSlotVersionMajor] = major;
-        slot[kSlotVersionMinor] = minor;
-        slot[kSlotVersionType] = type;
-        WriteU16LE(slot + kSlotVersionBuild, build);
-        for (uint32_t k = 0; k + 1 < kRumbleNameUnits && name[k] != 0; ++k)
-            WriteU16LE(slot + kSlotClientName + 2 * k, static_cast<uint16_t>(name[k]));
+        uint8_t* slot = FfSlot(block, i);
+        std::memset(slot, 0, kFfSlotSize);
+        std::memcpy(slot + kFfMagicAt, "DS3R", 4);
+        slot[kFfVersionMajorAt] = major;
+        slot[kFfVersionMinorAt] = minor;
+        slot[kFfVersionTypeAt] = type;
+        WriteU16LE(slot + kFfVersionBuildAt, build);
+        for (uint32_t k = 0; k + 1 < kFfNameUnits && name[k] != 0; ++k)
+            WriteU16LE(slot + kFfNameAt + 2 * k, static_cast<uint16_t>(name[k]));
         WriteDefaultRow(slot);
-        WriteU32LE(block + kRumbleSlotMask, mask | (1u << i));
+        WriteU32LE(block + kFfSlotMaskAt, mask | (1u << i));
         FfClient& client = clients->slots[i];
         client = FfClient();
         client.used = 1;
-        std::memcpy(client.row, slot + kSlotEnable, kSlotRowSize);
+        std::memcpy(client.row, slot + kFfRowAt, kFfRowSize);
         return static_cast<int>(i);
     }
     return -1;
@@ -56,8 +56,8 @@ int FfClaim(uint8_t* block, FfClients* clients, const Utf16* name, uint8_t major
 int FfRelease(uint8_t* block, FfClients* clients, uint32_t slot) {
     if (!Holds(clients, slot))
         return 0;
-    std::memset(RumbleSlot(block, slot), 0, kRumbleSlotSize);
-    WriteU32LE(block + kRumbleSlotMask, ReadU32LE(block + kRumbleSlotMask) & ~(1u << slot));
+    std::memset(FfSlot(block, slot), 0, kFfSlotSize);
+    WriteU32LE(block + kFfSlotMaskAt, ReadU32LE(block + kFfSlotMaskAt) & ~(1u << slot));
     clients->slots[slot] = FfClient();
     return 1;
 }
@@ -65,7 +65,7 @@ int FfRelease(uint8_t* block, FfClients* clients, uint32_t slot) {
 int FfClearMagic(uint8_t* block, FfClients* clients, uint32_t slot) {
     if (!Holds(clients, slot))
         return 0;
-    std::memset(RumbleSlot(block, slot) + kSlotMagic, 0, 4);
+    std::memset(FfSlot(block, slot) + kFfMagicAt, 0, 4);
     clients->slots[slot] = FfClient();
     return 1;
 }
@@ -73,8 +73,8 @@ int FfClearMagic(uint8_t* block, FfClients* clients, uint32_t slot) {
 int FfWriteUnterminatedName(uint8_t* block, FfClients* clients, uint32_t slot, Utf16 fill) {
     if (!Holds(clients, slot) || fill == 0)
         return 0;
-    for (uint32_t k = 0; k < kRumbleNameUnits; ++k)
-        WriteU16LE(RumbleSlot(block, slot) + kSlotClientName + 2 * k, static_cast<uint16_t>(fill));
+    for (uint32_t k = 0; k < kFfNameUnits; ++k)
+        WriteU16LE(FfSlot(block, slot) + kFfNameAt + 2 * k, static_cast<uint16_t>(fill));
     return 1;
 }
 
@@ -86,31 +86,31 @@ int FfSetAcking(FfClients* clients, uint32_t slot, int acking) {
 }
 
 void FfStep(uint8_t* block, FfClients* clients, std::vector<std::string>* lines) {
-    const uint32_t enable = ReadU32LE(block + kRumbleEnableField);
+    const uint32_t enable = ReadU32LE(block + kFfRumbleEnableAt);
     if (!clients->enableSeen || enable != clients->enable) {
         clients->enableSeen = 1;
         clients->enable = enable;
         lines->push_back("ENABLE " + std::to_string(enable));
     }
-    const uint32_t mask = ReadU32LE(block + kRumbleSlotMask);
-    for (uint32_t i = 0; i < kRumbleSlotCount; ++i) {
+    const uint32_t mask = ReadU32LE(block + kFfSlotMaskAt);
+    for (uint32_t i = 0; i < kFfSlotCount; ++i) {
         FfClient& client = clients->slots[i];
         if (!client.used)
             continue;
-        uint8_t* slot = RumbleSlot(block, i);
-        if ((mask & (1u << i)) == 0 || !RumbleSlotValid(slot)) {
+        uint8_t* slot = FfSlot(block, i);
+        if ((mask & (1u << i)) == 0 || std::memcmp(slot + kFfMagicAt, "DS3R", 4) != 0) {
             lines->push_back("LOST slot=" + std::to_string(i));
             client = FfClient();
             continue;
         }
-        const int changed = std::memcmp(client.row, slot + kSlotEnable, kSlotRowSize) != 0;
+        const int changed = std::memcmp(client.row, slot + kFfRowAt, kFfRowSize) != 0;
         if (changed) {
-            std::memcpy(client.row, slot + kSlotEnable, kSlotRowSize);
+            std::memcpy(client.row, slot + kFfRowAt, kFfRowSize);
             lines->push_back(RowText(i, client.row));
         }
-        const uint32_t request = ReadU32LE(slot + kSlotRequestSequence);
-        if (client.acking && request != ReadU32LE(slot + kSlotAckSequence)) {
-            WriteU32LE(slot + kSlotAckSequence, request);
+        const uint32_t request = ReadU32LE(slot + kFfRequestAt);
+        if (client.acking && request != ReadU32LE(slot + kFfAckAt)) {
+            WriteU32LE(slot + kFfAckAt, request);
             lines->push_back(std::string(changed ? "ACK" : "HEARTBEAT") + " slot=" + std::to_string(i) +
                              " seq=" + std::to_string(request));
         }

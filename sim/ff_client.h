@@ -7,16 +7,39 @@
 #include <vector>
 
 #include "core/text.h"
-#include "rumble/rumble_block.h"
+
+// The block as a force-feedback client reads it, written from the block's description and not
+// from the tool's own header: a layout mistake in the tool is then not made here as well, and the
+// tests that pit the two against each other see it. Offsets within the block, then the slot.
+constexpr uint32_t kFfSlotCount = 32;
+constexpr uint32_t kFfHeaderSize = 16;
+constexpr uint32_t kFfSlotSize = 169;
+constexpr uint32_t kFfSlotMaskAt = 8;
+constexpr uint32_t kFfRumbleEnableAt = 12;
+constexpr uint32_t kFfMagicAt = 0;
+constexpr uint32_t kFfVersionMajorAt = 4;
+constexpr uint32_t kFfVersionMinorAt = 5;
+constexpr uint32_t kFfVersionTypeAt = 6;
+constexpr uint32_t kFfVersionBuildAt = 7;
+constexpr uint32_t kFfNameAt = 9;
+constexpr uint32_t kFfNameUnits = 64;
+constexpr uint32_t kFfRequestAt = 137;
+constexpr uint32_t kFfAckAt = 141;
+constexpr uint32_t kFfRowAt = 145; // Enable, Gain and the four thresholds, a u32 each
+constexpr uint32_t kFfRowSize = 24;
+
+inline uint8_t* FfSlot(uint8_t* block, uint32_t i) {
+    return block + kFfHeaderSize + kFfSlotSize * i;
+}
 
 struct FfClient {
     int used = 0;
     int acking = 1;
-    uint8_t row[kSlotRowSize] = {};
+    uint8_t row[kFfRowSize] = {};
 };
 
 struct FfClients {
-    FfClient slots[kRumbleSlotCount];
+    FfClient slots[kFfSlotCount];
     int enableSeen = 0;
     uint32_t enable = 0;
 };

@@ -139,7 +139,7 @@ std::wstring Wide(const std::string& text) {
 // Runs a command on one of our slots under the mutex.
 void SlotCommand(const std::vector<std::string>& w, int (*action)(uint8_t*, FfClients*, uint32_t)) {
     uint32_t slot = 0;
-    if (!Number(w, 1, kRumbleSlotCount - 1, &slot) || sim.block == nullptr) {
+    if (!Number(w, 1, kFfSlotCount - 1, &slot) || sim.block == nullptr) {
         Say("error: " + w[0] + " needs a slot this process holds");
         return;
     }

@@ -1,3 +1,5 @@
+// The simulator's HID device nodes: installing, waiting for, removing and listing the relay
+// nodes that put the simulated driver behind the system's HID stack.
 #include "sim/hid_nodes_win.h"
 
 #include <windows.h>

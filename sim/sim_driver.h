@@ -3,7 +3,7 @@
 // mutex, so that the Monitor thread and the main thread may call it at once.
 //
 // Two kinds of callers:
-// - the device ports (device_port_sim.cpp in-process, ds3sim.exe over a pipe) use the handle-level
+// - the device ports (device_port_native.cpp in-process, ds3sim.exe over a pipe) use the handle-level
 //   calls (SimOpenHidList ... SimTrace), which behave like the platform's HID and device-installer
 //   services and log every request;
 // - tests and scripts use the control calls (SimReset, SimAddDevice, SimUpdateDevice, faults,

@@ -3,6 +3,7 @@ ways to look at it from outside (window lists, control texts, the registry, scre
 import argparse
 import os
 import re
+import types
 import shutil
 import signal
 import struct
@@ -28,6 +29,21 @@ def parse_build():
 
 BUILD = parse_build()
 ARTIFACTS = os.path.join(BUILD, "e2e-artifacts")
+
+
+def read_resource_ids(path=os.path.join(ROOT, "resources", "resource.h")):
+    """The ids the product's resource header defines, by name: a test names the command or control
+    it presses, and a renumbering fails with its cause rather than pressing something else."""
+    found = {}
+    with open(path, encoding="utf-8") as f:
+        for line in f:
+            m = re.match(r"#define\s+(\w+)\s+(0x[0-9A-Fa-f]+|\d+)\s*$", line.strip())
+            if m:
+                found[m.group(1)] = int(m.group(2), 0)
+    return types.SimpleNamespace(**found)
+
+
+ids = read_resource_ids()
 
 
 def wait_for(predicate, timeout=15.0, step=0.2, what="condition"):

@@ -7,7 +7,7 @@ import struct
 import time
 
 import harness
-from harness import DriverCase, wait_for
+from harness import DriverCase, ids, wait_for
 
 WM_COMMAND = 0x111
 USB_INFO_EN = "Driver Information - USB"
@@ -63,7 +63,7 @@ class DriverDialogCase(DriverCase):
         wait_for(polled_after, 10, what="a second poll")
 
     def exit_and_read_settings(self):
-        self.command(40036)
+        self.command(ids.IDM_EXIT)
         self.assertEqual(self.tool.wait(30), 0)
         return {name: int.from_bytes(bytes.fromhex(data), "little")
                 for name, (kind, data) in self.wine.reg_query().items() if kind == "REG_BINARY"}
@@ -177,7 +177,7 @@ class InformationDialogs(DriverDialogCase):
         self.start_all("set 2 version 2 0 0 20\nset 2 hci 6 8891\nset 2 lmp 5 777\nset 2 manufacturer 0xab\n"
                        "set 2 adapter 00:11:22:33:44:55\nset 2 remote 66:77:88:99:aa:bb\nset 2 power 4 -4\n"
                        "set 2 link-quality 14\nset 2 battery 3\nset 2 status 16\n")
-        hwnd = self.open_dialog(40025, BTH_INFO_EN)
+        hwnd = self.open_dialog(ids.IDM_BTH_INFORMATION, BTH_INFO_EN)
         _, y, _, h = next(w["rect"] for w in self.wine.windows() if w["hwnd"] == hwnd)
         self.assertEqual(y + h, 768, "pulled back onto the screen")
         want = {1008: "2.0.0.0020", 1033: "6  Rev.8891", 1034: "5  Sub ver.777", 1035: "0x00AB",
@@ -224,7 +224,7 @@ class InformationDialogs(DriverDialogCase):
         self.start_all("set 2 setting-tag 0xcafe\nset 2 info-flag 0x55\nset 2 info-drift 0\nset 2 info-time 0 111\n"
                        "set 2 info-time 1 222\nset 2 info-time 2 333\nset 2 info-time 3 -444\n"
                        "set 2 btsp-features 0 1 2 3 4 5 6 7 8\nset 2 raw 0 0xaa 0xbb\n", "-debug")
-        hwnd = self.open_dialog(40025, BTH_INFO_EN)
+        hwnd = self.open_dialog(ids.IDM_BTH_INFORMATION, BTH_INFO_EN)
         for _ in range(3):
             self.click(hwnd, 1031)
         time.sleep(0.5)
@@ -266,7 +266,7 @@ class DebugButtonWithoutDevice(DriverDialogCase):
     def open_usb_information(self, *args):
         self.start_driver("add bth\n")
         self.start(*args, devices=(("1", "DS3B"),))
-        return self.open_dialog(40013, USB_INFO_EN)
+        return self.open_dialog(ids.IDM_USB_INFORMATION, USB_INFO_EN)
 
     def test_hidden_in_a_normal_run(self):
         hwnd = self.open_usb_information()
@@ -304,7 +304,7 @@ class Placement(DriverDialogCase):
         self.wine.reg_add("USBInformationPosY", "REG_BINARY", "8813")  # 5000
         self.start_all("")
         left, top, right, bottom = (int(v) for v in self.wine.probe("workarea").split())
-        hwnd = self.open_dialog(40013, USB_INFO_EN)
+        hwnd = self.open_dialog(ids.IDM_USB_INFORMATION, USB_INFO_EN)
         x, y, w, h = self.rect(hwnd)
         self.assertEqual((x, y + h), (left, bottom), "left of the screen and below it: its left and bottom edges")
         # Closed with OK where the user dragged it, reopened inside the work area.
@@ -316,7 +316,7 @@ class Placement(DriverDialogCase):
             self.wine.probe("move", hwnd, *moved)
             self.click(hwnd, 1)
             self.gone(hwnd)
-            hwnd = self.open_dialog(40013, USB_INFO_EN)
+            hwnd = self.open_dialog(ids.IDM_USB_INFORMATION, USB_INFO_EN)
             x, y, w, h = self.rect(hwnd)
             self.assertEqual((x, y), want, f"closed at {moved}")
             self.assertTrue(left <= x and x + w <= right and top <= y and y + h <= bottom, (x, y, w, h))
@@ -324,7 +324,7 @@ class Placement(DriverDialogCase):
         self.wine.probe("move", hwnd, -50, 200)
         self.click(hwnd, 1)
         self.gone(hwnd)
-        self.command(40036)
+        self.command(ids.IDM_EXIT)
         self.assertEqual(self.tool.wait(30), 0)
         values = self.wine.reg_query()
         self.assertEqual(values["USBInformationPosX"][1].upper(), "CEFF", "-50")
@@ -334,8 +334,8 @@ class Placement(DriverDialogCase):
 class AutoFireDialogs(DriverDialogCase):
     def test_both_instances_at_once_send_their_own_masks(self):
         self.start_all("set 1 autofire 0x10001\nset 2 autofire 0xFFFE8000\n")
-        usb = self.open_dialog(40009, AUTO_FIRE_EN)
-        bth = self.open_dialog(40020, AUTO_FIRE_EN, known=(usb,))
+        usb = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_EN)
+        bth = self.open_dialog(ids.IDM_BTH_AUTO_FIRE, AUTO_FIRE_EN, known=(usb,))
         rects = {w["hwnd"]: w["rect"][:2] for w in self.wine.find(title=AUTO_FIRE_EN)}
         self.assertEqual(rects, {usb: (250, 100), bth: (600, 400)}, "each instance at its own place")
         # The boxes say what the driver's bits mean: 0x10001 is SELECT and PS.
@@ -343,7 +343,7 @@ class AutoFireDialogs(DriverDialogCase):
         self.assertEqual(self.checked(bth, range(1046, 1063)), [1061], "Square; bits above 16 are not shown")
         self.desk.screenshot("auto-fire-both")
         # The same command again opens no second copy.
-        self.command(40009)
+        self.command(ids.IDM_USB_AUTO_FIRE)
         time.sleep(1.0)
         self.assertEqual(len(self.wine.find(title=AUTO_FIRE_EN)), 2)
         # Bluetooth: unchanged boxes are still sent.
@@ -355,7 +355,7 @@ class AutoFireDialogs(DriverDialogCase):
         wait_for(lambda: self.checked_labels(usb) == ["L3", "Cross", "PS"], 5, what="the ticks")
         self.auto_fire_ok_sends(usb, 1, 0x14002)
         self.sim()
-        usb = self.open_dialog(40009, AUTO_FIRE_EN)
+        usb = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_EN)
         self.assertEqual(self.checked_labels(usb), ["L3", "Cross", "PS"], "the driver's new set")
         # Only SELECT ticked sends bit 0 alone.
         for label in ("L3", "Cross", "PS", "SELECT"):
@@ -363,14 +363,14 @@ class AutoFireDialogs(DriverDialogCase):
         wait_for(lambda: self.checked_labels(usb) == ["SELECT"], 5, what="SELECT alone")
         self.auto_fire_ok_sends(usb, 1, 0x1)
         self.sim()
-        usb = self.open_dialog(40009, AUTO_FIRE_EN)
+        usb = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_EN)
         self.click(usb, 2)
         self.gone(usb)
         self.assertEqual(len(self.sent_auto_fire(1)), 2, "Cancel sends nothing")
 
     def test_a_refused_write_shows_the_error_and_the_dialog_closes(self):
         self.start_all("fault 1 fail-settings\n")
-        hwnd = self.open_dialog(40009, AUTO_FIRE_EN)
+        hwnd = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_EN)
         self.click(hwnd, 1)
         box = wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 15, what="the error box")[0]["hwnd"]
         self.assertEqual(self.text(box, 0xFFFF), "Failed to driver control")
@@ -380,7 +380,7 @@ class AutoFireDialogs(DriverDialogCase):
         self.gone(box)
         self.gone(hwnd)
         # It opens again: closing cleared its open flag.
-        again = self.open_dialog(40009, AUTO_FIRE_EN)
+        again = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_EN)
         self.click(again, 2)
         self.gone(again)
 
@@ -391,7 +391,7 @@ class JapaneseDialogs(DriverDialogCase):
     def test_dialogs_in_japanese(self):
         self.start_all("set 1 status 1\nset 1 autofire 4\nset 2 battery 5\nset 2 version 1 5 0 0\n"
                        "fault 2 fail-settings\n", "-debug")
-        usb = self.open_dialog(40013, USB_INFO_JA)
+        usb = self.open_dialog(ids.IDM_USB_INFORMATION, USB_INFO_JA)
         self.assertEqual(self.text(usb, 1010), "正常動作中")
         self.assertEqual(self.text(usb, 1009), "通常モード")
         self.assertEqual(self.text(usb, 1011), "エラーはありません")
@@ -406,7 +406,7 @@ class JapaneseDialogs(DriverDialogCase):
         self.assertEqual(re.findall(r"^  (\w+) ", info, re.M), ["PerformanceFrequency", "ThreadTimeIn", "ThreadTimeOut"])
         self.click(dialog, 2)
         self.gone(dialog)
-        bth = self.open_dialog(40025, BTH_INFO_JA)
+        bth = self.open_dialog(ids.IDM_BTH_INFORMATION, BTH_INFO_JA)
         self.assertEqual(self.text(bth, 1010), "正常動作中")
         for _ in range(3):
             self.click(bth, 1031)
@@ -419,8 +419,8 @@ class JapaneseDialogs(DriverDialogCase):
         self.gone(usb)
         self.gone(bth)
         # Both auto-fire dialogs at once; the Bluetooth driver refuses the settings write.
-        auto_bth = self.open_dialog(40020, AUTO_FIRE_JA)
-        auto_usb = self.open_dialog(40009, AUTO_FIRE_JA, known=(auto_bth,))
+        auto_bth = self.open_dialog(ids.IDM_BTH_AUTO_FIRE, AUTO_FIRE_JA)
+        auto_usb = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_JA, known=(auto_bth,))
         self.assertEqual(self.checked_labels(auto_usb), ["R3"], "bit 2")
         self.assertEqual(self.checked(auto_bth, range(1046, 1063)), [])
         self.assertEqual(self.text(auto_bth, 1058), "△")

@@ -14,7 +14,7 @@ import sys
 import time
 
 import harness
-from harness import BUILD, DriverCase, wait_for
+from harness import BUILD, DriverCase, ids, wait_for
 
 PADTUNER_KEY = r"HKCU\Software\Corvane\Padtuner\Parameters"
 WM_COMMAND = 0x111
@@ -274,7 +274,7 @@ class ProductBehindTheHidStack(DriverCase):
                         what="the USB profile request")
         self.assertIn(" ok bytes=", sent[-1])
         self.assertEqual(sent_bytes(sent[-1]), expected_profile_request())
-        self.wine.probe("post", self.main_window, WM_COMMAND, 0x8100, 0)
+        self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_BTH_PROFILE_FIRST, 0)
         sent = wait_for(lambda: self.log_lines(r"^SET dev=2 cmd=SetDriverSettings mask=0x0007FFFF"), 10,
                         what="the Bluetooth profile request")
         self.assertEqual(sent_bytes(sent[-1]), expected_profile_request())
@@ -306,7 +306,7 @@ class ProductBehindTheHidStack(DriverCase):
             wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
         window = self.main_window
         # Both ids of both transports, straight to the window: only the accepted profile is sent.
-        for command in (0x8000, 0x8001, 0x8100, 0x8101):
+        for command in [first + i for first in (ids.IDM_USB_PROFILE_FIRST, ids.IDM_BTH_PROFILE_FIRST) for i in (0, 1)]:
             self.wine.probe("post", window, 0x111, command, 0)
         wait_for(lambda: any(l.startswith("SET dev=2") for l in sets()), 10, what="the Bluetooth profile")
         time.sleep(1.0)
@@ -323,7 +323,7 @@ class ProductBehindTheHidStack(DriverCase):
         self.wine.reg_add("USBRapidFireSettingPosY", "REG_BINARY", struct.pack("<H", 300).hex())
         self.start_driver("add usb\nadd bth\nset 1 autofire 0x10001\n")
         self.start()
-        self.wine.probe("post", self.main_window, WM_COMMAND, 40009, 0)
+        self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_USB_AUTO_FIRE, 0)
         dialog = wait_for(lambda: self.wine.find(title="Auto Fire Button Setting"), 15, what="the auto-fire dialog")
         hwnd = dialog[0]["hwnd"]
         wait_for(lambda: self.wine.probe("check", hwnd, 1062).strip() == "1", 5, what="PS ticked from the driver")
@@ -351,7 +351,7 @@ class ProductBehindTheHidStack(DriverCase):
     def test_a_debug_query_is_enter_select_read_leave_and_nothing_between(self):
         self.start_driver("add usb\nadd bth\nset 2 info-flag 0x55\nset 2 info-drift 0\n")
         self.start("-debug")
-        self.wine.probe("post", self.main_window, WM_COMMAND, 40025, 0)
+        self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_BTH_INFORMATION, 0)
         info = wait_for(lambda: self.wine.find(title="Driver Information - Bluetooth"), 15, what="the dialog")
         hwnd = info[0]["hwnd"]
         self.wine.probe("click", hwnd, 1070)
@@ -543,7 +543,7 @@ class ProductBehindTheHidStack(DriverCase):
         self.start_driver()
         self.start()
         mark = self.mark()
-        self.wine.probe("post", self.main_window, WM_COMMAND, 40012, 0)
+        self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_USB_DRIVER_RESET, 0)
         self.error_box("Can not acquire device information")
         self.error_box("Failed to driver reset")
         self.polled_since(mark, 1)
@@ -564,7 +564,7 @@ class ProductBehindTheHidStack(DriverCase):
         self.control_command("fault 1 slow 10000", "fault 2 slow 10000")
         time.sleep(1.5)  # the Monitor thread is now inside a request that takes 10 s
         with self.subTest("the information dialog, opened and refreshed"):
-            self.wine.probe("post", window, WM_COMMAND, 40013, 0)
+            self.wine.probe("post", window, WM_COMMAND, ids.IDM_USB_INFORMATION, 0)
             self.menu_opens_within(2)
             dialog = wait_for(lambda: self.wine.find(title="Driver Information - USB"), 5, what="the dialog")[0]
             self.assertRegex(self.wine.probe("text", dialog["hwnd"], 1008).strip(), r"^\d+\.\d+\.\d+\.\d{4}$",
@@ -619,14 +619,14 @@ class ProductBehindTheHidStack(DriverCase):
             with self.subTest(fault=fault):
                 self.control_command(f"fault 2 {fault}")
                 time.sleep(1.5)  # the Monitor thread is now inside a Bluetooth read that does not end
-                for command, what in ((0x8100, "a Bluetooth profile"), (40022, "Disconnect"), (40023, "Reconnect")):
+                for command, what in ((ids.IDM_BTH_PROFILE_FIRST, "a Bluetooth profile"), (ids.IDM_BTH_DISCONNECT, "Disconnect"), (ids.IDM_BTH_RECONNECT, "Reconnect")):
                     self.wine.probe("post", window, WM_COMMAND, command, 0)
                     answers(window, what)
-                self.wine.probe("post", window, WM_COMMAND, 40020, 0)
+                self.wine.probe("post", window, WM_COMMAND, ids.IDM_BTH_AUTO_FIRE, 0)
                 dialog = wait_for(lambda: self.wine.find(title="Auto Fire Button Setting"), 10, what="auto fire")[0]
                 self.wine.probe("click", dialog["hwnd"], 1)
                 answers(window, "auto-fire OK")
-                self.wine.probe("post", window, WM_COMMAND, 40025, 0)
+                self.wine.probe("post", window, WM_COMMAND, ids.IDM_BTH_INFORMATION, 0)
                 info = wait_for(lambda: self.wine.find(title="Driver Information - Bluetooth"), 10, what="info")[0]
                 self.wine.probe("click", info["hwnd"], 1070)
                 debug = wait_for(lambda: self.wine.find(title="Debug Information"), 10, what="the debug dialog")[0]
@@ -644,7 +644,7 @@ class ProductBehindTheHidStack(DriverCase):
         # Still held: a session's end is answered at once, and Exit ends the tool with its settings.
         self.wine.reg_delete()
         self.assertEqual(self.wine.probe("send", window, 0x11, 0, 0x80000000, 3000, check=False).strip(), "1")
-        self.wine.probe("post", window, WM_COMMAND, 40036, 0)
+        self.wine.probe("post", window, WM_COMMAND, ids.IDM_EXIT, 0)
         self.tool.wait(30)
         self.assertEqual(len(self.wine.reg_query() or {}), 20)
         self.control_command("fault 2 none")
@@ -658,7 +658,7 @@ class ProductBehindTheHidStack(DriverCase):
         time.sleep(1.5)
         self.wine.reg_delete()
         started = time.time()
-        self.wine.probe("post", self.main_window, WM_COMMAND, 40036, 0)
+        self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_EXIT, 0)
         proc.wait(30)
         elapsed = time.time() - started
         sys.stderr.write(f"\nExit with a request held for 10 s in the HID stack ended the tool in {elapsed:.2f} s\n")
@@ -683,7 +683,7 @@ class ProductBehindTheHidStack(DriverCase):
             self.control_command("plug 2")
             self.polled_since(mark, 2)
         self.assertEqual(len(self.device_handles(pid)), 2)
-        self.wine.probe("post", self.main_window, WM_COMMAND, 40036, 0)
+        self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_EXIT, 0)
         self.assertEqual(proc.wait(30), 0)
         self.control_command("quit")
         wait_for(lambda: self.log_lines(r"^QUIT$"), 20, what="the simulator to quit")

@@ -6,32 +6,38 @@ import subprocess
 import time
 
 import harness
-from harness import wait_for
+from harness import ids, wait_for
 from test_dialogs import DriverDialogCase, auto_fire_request
 
 WM_COMMAND = 0x111
-SETTING = 1001
-SPEED = 1004
-AUTO_FIRE_BOXES = list(range(1046, 1063))
-INFO_BOXES = list(range(1014, 1031))
+SETTING = ids.IDC_ENABLE_ANIMATION
+SPEED = ids.IDC_SPEED_EDIT
+AUTO_FIRE_BOXES = list(range(ids.IDC_AUTO_FIRE_FIRST, ids.IDC_AUTO_FIRE_FIRST + 17))
+INFO_BOXES = list(range(ids.IDC_INFO_AUTO_FIRE_FIRST, ids.IDC_INFO_AUTO_FIRE_FIRST + 17))
 # The speed selector's radio pair is one stop, as a radio group is.
-INFO_LEFT = [1008, 1009, 1010, 1011, 1012]
-BTH_GROUP = [1033, 1034, 1035, 1037, 1036, 1064, 1077]
+INFO_LEFT = [ids.IDC_INFO_VERSION, ids.IDC_INFO_MODE, ids.IDC_INFO_STATUS, ids.IDC_INFO_ERROR,
+             ids.IDC_INFO_SPEED_LEFT]
+BTH_GROUP = [ids.IDC_INFO_HCI, ids.IDC_INFO_LMP, ids.IDC_INFO_MANUFACTURER, ids.IDC_INFO_ADAPTER, ids.IDC_INFO_REMOTE,
+             ids.IDC_INFO_POWER, ids.IDC_INFO_LINK_QUALITY]
+SETTING_BOXES = [ids.IDC_ENABLE_ANIMATION, ids.IDC_SPEED_EDIT, ids.IDC_NOTIFY_PS_BUTTON, ids.IDC_NOTIFY_LOW_BATTERY]
+RUMBLE_FIELDS = [ids.IDC_RUMBLE_ENABLE, ids.IDC_RUMBLE_GAIN, ids.IDC_RUMBLE_SMALL_MOTOR, ids.IDC_RUMBLE_LARGE_LOW,
+                 ids.IDC_RUMBLE_LARGE_MID, ids.IDC_RUMBLE_LARGE_HIGH]
 
-# Reading order of each dialog's keyboard stops: the order their templates list them in.
+# Reading order of each dialog's keyboard stops: the order their templates list them in (1 and 2
+# are the system's IDOK and IDCANCEL).
 ORDER = {
-    "setting": [1001, 1004, 1002, 1003, 1, 2],
-    "setting-debug": [1001, 1004, 1002, 1003, 1069, 1, 2],
-    "version": [1007, 1068, 2],
-    "usb": INFO_LEFT + INFO_BOXES + [1031, 1],
-    "usb-debug": INFO_LEFT + INFO_BOXES + [1032, 1071, 1031, 1],
-    "bth": INFO_LEFT + BTH_GROUP + INFO_BOXES + [1031, 1],
-    "bth-debug": INFO_LEFT + BTH_GROUP + INFO_BOXES + [1032, 1070, 1031, 1],
-    "debug": [1073, 1074, 1072, 2],
+    "setting": SETTING_BOXES + [1, 2],
+    "setting-debug": SETTING_BOXES + [ids.IDC_ENABLE_DEBUG_LOGGING, 1, 2],
+    "version": [ids.IDC_VERSION_TEXT, ids.IDC_MODE_TEXT, 2],
+    "usb": INFO_LEFT + INFO_BOXES + [ids.IDC_INFO_REFRESH, 1],
+    "usb-debug": INFO_LEFT + INFO_BOXES + [ids.IDC_INFO_DEVICE, ids.IDC_INFO_USB_DEBUG, ids.IDC_INFO_REFRESH, 1],
+    "bth": INFO_LEFT + BTH_GROUP + INFO_BOXES + [ids.IDC_INFO_REFRESH, 1],
+    "bth-debug": INFO_LEFT + BTH_GROUP + INFO_BOXES + [ids.IDC_INFO_DEVICE, ids.IDC_INFO_BTH_DEBUG, ids.IDC_INFO_REFRESH, 1],
+    "debug": [ids.IDC_DEBUG_VIEW, ids.IDC_DEBUG_TEXT, ids.IDC_DEBUG_REFRESH, 2],
     "auto-fire": AUTO_FIRE_BOXES + [1, 2],
-    "rumble": [1043, 1038, 1039, 1040, 1041, 1042, 1, 2],
-    "ff": [1045, 1],
-    "viewer": [1075, 1076, 2],
+    "rumble": RUMBLE_FIELDS + [1, 2],
+    "ff": [ids.IDC_FF_VERSION, 1],
+    "viewer": [ids.IDC_RUMBLE_DUMP, ids.IDC_RUMBLE_REFRESH, 2],
 }
 
 TITLES = {
@@ -46,8 +52,9 @@ DEBUG_TITLE = "Debug Information"
 VIEWER_TITLE = "Rumble Parameter Viewer"
 # Between the keys of one run: time for Wine to take each in turn, well above the probe's 5 ms poll.
 KEY_DELAY_MS = 120
-COMMANDS = {"setting": 40038, "version": 40037, "usb": 40013, "bth": 40025, "auto-fire": 40009,
-            "rumble": 40030, "ff": 40032}
+COMMANDS = {"setting": ids.IDM_CONFIG, "version": ids.IDM_VERSION, "usb": ids.IDM_USB_INFORMATION,
+            "bth": ids.IDM_BTH_INFORMATION, "auto-fire": ids.IDM_USB_AUTO_FIRE, "rumble": ids.IDM_RUMBLE_SETTING,
+            "ff": ids.IDM_RUMBLE_INFORMATION}
 
 
 class FocusTrace:
@@ -154,7 +161,7 @@ class KeyboardCase(DriverDialogCase):
         self.desk.xdo("type", "--delay", "80", text)
 
     def settings_after_exit(self):
-        self.command(40036)
+        self.command(ids.IDM_EXIT)
         self.assertEqual(self.tool.wait(30), 0)
         return self.wine.reg_query()
 
@@ -204,9 +211,9 @@ class KeyboardDialogs(KeyboardCase):
         # Auto fire: Space ticks the focused box, Enter sends, Escape sends nothing.
         hwnd = self.open_named("auto-fire")
         self.assert_tab_cycle(hwnd, self.title("auto-fire"), ORDER["auto-fire"])
-        self.tab_to(hwnd, 1046)
+        self.tab_to(hwnd, ids.IDC_AUTO_FIRE_FIRST)
         self.desk.key("space", "Tab", "space")
-        wait_for(lambda: self.checked(hwnd, AUTO_FIRE_BOXES) == [1046, 1047], 5, what="two boxes ticked")
+        wait_for(lambda: self.checked(hwnd, AUTO_FIRE_BOXES) == [ids.IDC_AUTO_FIRE_FIRST, ids.IDC_AUTO_FIRE_FIRST + 1], 5, what="two boxes ticked")
         before = len(self.sent_auto_fire(1))
         self.press(self.title("auto-fire"), "Return")
         sent = wait_for(lambda: self.sent_auto_fire(1)[before:], 10, what="the auto-fire request")
@@ -214,7 +221,7 @@ class KeyboardDialogs(KeyboardCase):
         self.gone(hwnd)
         hwnd = self.open_named("auto-fire")
         self.keys_to(self.title("auto-fire"))
-        self.tab_to(hwnd, 1050)
+        self.tab_to(hwnd, ids.IDC_AUTO_FIRE_FIRST + 4)
         self.desk.key("space", "Escape")
         self.gone(hwnd)
         time.sleep(1.0)
@@ -227,16 +234,16 @@ class KeyboardDialogs(KeyboardCase):
         self.start_all("")
         hwnd = self.open_named("rumble")
         self.assert_tab_cycle(hwnd, self.title("rumble"), ORDER["rumble"])
-        self.type_into(hwnd, self.title("rumble"), 1038, "2.5")
+        self.type_into(hwnd, self.title("rumble"), ids.IDC_RUMBLE_GAIN, "2.5")
         self.press(self.title("rumble"), "Return")
         self.gone(hwnd)
         hwnd = self.open_named("rumble")
-        self.assertEqual(self.text(hwnd, 1038), "2.50", "Enter stored the typed gain in the block")
-        self.type_into(hwnd, self.title("rumble"), 1038, "3")
+        self.assertEqual(self.text(hwnd, ids.IDC_RUMBLE_GAIN), "2.50", "Enter stored the typed gain in the block")
+        self.type_into(hwnd, self.title("rumble"), ids.IDC_RUMBLE_GAIN, "3")
         self.press(self.title("rumble"), "Escape")
         self.gone(hwnd)
         hwnd = self.open_named("rumble")
-        self.assertEqual(self.text(hwnd, 1038), "2.50", "Escape stored nothing")
+        self.assertEqual(self.text(hwnd, ids.IDC_RUMBLE_GAIN), "2.50", "Escape stored nothing")
         self.press(self.title("rumble"), "Escape")
         self.gone(hwnd)
         for key in ("Return", "Escape"):
@@ -252,25 +259,25 @@ class KeyboardDialogs(KeyboardCase):
         for key in ("Return", "Escape"):
             # Enter on the focused debug button presses it.
             self.keys_to(self.title("usb"))
-            self.tab_to(info, 1071)
+            self.tab_to(info, ids.IDC_INFO_USB_DEBUG)
             self.desk.key("Return")
             dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
             self.assert_tab_cycle(dialog, DEBUG_TITLE, ORDER["debug"])
             if key == "Return":
                 # The arrow keys pick another view in the focused list.
-                self.tab_to(dialog, 1073)
+                self.tab_to(dialog, ids.IDC_DEBUG_VIEW)
                 self.desk.key("Down")
-                wait_for(lambda: self.text(dialog, 1074).startswith("InfoTypeId 'INFO'"), 10, what="DEBUG_INFO")
+                wait_for(lambda: self.text(dialog, ids.IDC_DEBUG_TEXT).startswith("InfoTypeId 'INFO'"), 10, what="DEBUG_INFO")
             self.press(DEBUG_TITLE, key)
             self.gone(dialog)
             self.assertTrue(self.wine.find(title=self.title("usb")), "the information dialog stays open")
         self.press(self.title("usb"), "Escape")
         self.gone(info)
         for key in ("Return", "Escape"):
-            self.command(40049)
+            self.command(ids.IDM_RUMBLE_VIEWER)
             viewer = wait_for(lambda: self.wine.find(title=VIEWER_TITLE), 15, what="the viewer")[0]["hwnd"]
             self.assert_tab_cycle(viewer, VIEWER_TITLE, ORDER["viewer"])
-            self.tab_to(viewer, 1075)
+            self.tab_to(viewer, ids.IDC_RUMBLE_DUMP)
             self.press(VIEWER_TITLE, key)
             self.gone(viewer)
 
@@ -286,14 +293,14 @@ class JapaneseKeyboard(KeyboardCase):
             hwnd = self.open_named(name)
             self.assert_tab_cycle(hwnd, self.title(name), ORDER[order])
             if name == "bth":
-                self.click(hwnd, 1070)
+                self.click(hwnd, ids.IDC_INFO_BTH_DEBUG)
                 dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
                 self.assert_tab_cycle(dialog, DEBUG_TITLE, ORDER["debug"])
                 self.press(DEBUG_TITLE, "Return")
                 self.gone(dialog)
             self.press(self.title(name), "Escape")
             self.gone(hwnd)
-        self.command(40049)
+        self.command(ids.IDM_RUMBLE_VIEWER)
         viewer = wait_for(lambda: self.wine.find(title=VIEWER_TITLE), 15, what="the viewer")[0]["hwnd"]
         self.assert_tab_cycle(viewer, VIEWER_TITLE, ORDER["viewer"])
         self.press(VIEWER_TITLE, "Escape")

@@ -10,11 +10,12 @@ import re
 import time
 
 import harness
-from harness import BUILD, ToolTestCase, wait_for
+from harness import BUILD, ToolTestCase, ids, wait_for
 from harness import identify_tray_icon, tray_icon_pictures
 
 WM_COMMAND = 0x0111
-CMD_SETTING, CMD_PERMISSION, CMD_INFORMATION, CMD_MIGRATION, CMD_VIEWER = 40030, 40031, 40032, 40047, 40049
+CMD_SETTING, CMD_PERMISSION, CMD_INFORMATION = ids.IDM_RUMBLE_SETTING, ids.IDM_RUMBLE_PERMISSION, ids.IDM_RUMBLE_INFORMATION
+CMD_MIGRATION, CMD_VIEWER = ids.IDM_MOVE_FF_SETTING, ids.IDM_RUMBLE_VIEWER
 BUSY = "The force feedback driver is busy, so nothing was changed. Try again in a moment."
 SOURCE_KEY = r"HKLM\SYSTEM\CurrentControlSet\services\dualshock3\Rumble"
 DESTINATION_KEY = r"HKCU\Software\Corvane\Shakewell"

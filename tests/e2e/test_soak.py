@@ -11,7 +11,7 @@ import sys
 import time
 
 import harness
-from harness import BUILD, ToolTestCase, wait_for
+from harness import BUILD, ToolTestCase, ids, wait_for
 
 MINUTES = float(os.environ.get("PADWARDEN_SOAK_MINUTES", "2"))
 SEED = int(os.environ.get("PADWARDEN_SOAK_SEED", str(random.SystemRandom().randrange(1 << 31))))
@@ -27,16 +27,16 @@ WM_POWERBROADCAST = 0x218
 # Menu commands that open a dialog: (command, refresh control or None, closing control, the
 # control that opens the modal debug dialog or None, whether the command needs a controller).
 DIALOGS = [
-    (40037, None, 2, None, False),  # version
-    (40038, None, 2, None, False),  # tool settings
-    (40013, 1031, 1, 1071, True),  # USB information
-    (40025, 1031, 1, 1070, True),  # Bluetooth information
-    (40009, None, 2, None, True),  # USB auto fire
-    (40020, None, 2, None, True),  # Bluetooth auto fire
-    (40030, None, 2, None, False),  # rumble setting (Cancel: the parameters stay as they are)
-    (40030, None, 1, None, False),  # rumble setting, accepted as filled
-    (40032, None, 1, None, False),  # force-feedback driver information
-    (40049, 1076, 2, None, False),  # rumble parameter viewer (debug mode, modal)
+    (ids.IDM_VERSION, None, 2, None, False),  # version
+    (ids.IDM_CONFIG, None, 2, None, False),  # tool settings
+    (ids.IDM_USB_INFORMATION, 1031, 1, 1071, True),  # USB information
+    (ids.IDM_BTH_INFORMATION, 1031, 1, 1070, True),  # Bluetooth information
+    (ids.IDM_USB_AUTO_FIRE, None, 2, None, True),  # USB auto fire
+    (ids.IDM_BTH_AUTO_FIRE, None, 2, None, True),  # Bluetooth auto fire
+    (ids.IDM_RUMBLE_SETTING, None, 2, None, False),  # rumble setting (Cancel: the parameters stay as they are)
+    (ids.IDM_RUMBLE_SETTING, None, 1, None, False),  # rumble setting, accepted as filled
+    (ids.IDM_RUMBLE_INFORMATION, None, 1, None, False),  # force-feedback driver information
+    (ids.IDM_RUMBLE_VIEWER, 1076, 2, None, False),  # rumble parameter viewer (debug mode, modal)
 ]
 MAX_CLIENTS = 3
 DEBUG_VIEW, DEBUG_REFRESH = 1073, 1072
@@ -250,7 +250,7 @@ class SoakTests(ToolTestCase):
         return "client holds the mutex"
 
     def act_toggle(self):
-        self.wine.probe("post", self.main_window()["hwnd"], WM_COMMAND, 40031, 0)
+        self.wine.probe("post", self.main_window()["hwnd"], WM_COMMAND, ids.IDM_RUMBLE_PERMISSION, 0)
         time.sleep(0.3)
         return "rumble toggle"
 
@@ -306,7 +306,7 @@ class SoakTests(ToolTestCase):
         self.assertEqual(self.unexpected_errors, [], f"seed {SEED}")
         self.assertLessEqual(last[0], first[0] + HANDLE_SLACK, f"handles grew (seed {SEED})")
         self.assertLessEqual(last[1], first[1] + PRIVATE_SLACK_KB, f"private bytes grew (seed {SEED})")
-        self.wine.probe("post", tool["hwnd"], WM_COMMAND, 40036, 0)
+        self.wine.probe("post", tool["hwnd"], WM_COMMAND, ids.IDM_EXIT, 0)
         self.assertEqual(proc.wait(30), 0)
         values = self.wine.reg_query()
         self.assertIsNotNone(values)

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "rumble/rumble_block.h"
-#include "rumble/rumble_port_memory.h"
+#include "rumble/rumble_port_native.h"
 #include "rumble/rumble_text.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

@@ -5,6 +5,7 @@
 #include "app/dispatch.h"
 #include "app/settings.h"
 #include "core/tool_state.h"
+#include "monitor/command_availability.h"
 #include "monitor/menu_model.h"
 #include "resources/resource.h"
 
@@ -285,6 +286,69 @@ TEST(Dispatch, CommandGating) {
         if (c.want == CommandAction::ApplyUsbProfile || c.want == CommandAction::ApplyBthProfile) {
             EXPECT_EQ(d.profileIndex, c.index) << std::hex << c.wParam;
         }
+    }
+}
+
+// The menu shows and the dispatch runs from one answer: in every state of the flags that gate a
+// command, a command runs exactly when its item is not greyed, and the menu's popups follow the
+// same answer. A command added to one side only fails here.
+TEST(Dispatch, RunsExactlyWhatTheMenuOffers) {
+    static ToolState state;
+    InitializeToolStateDefaults(&state);
+    static uint8_t block[16];
+    alignas(8) static unsigned char records[1];
+    static uint8_t accepted[2] = {1, 0};
+    const uint32_t ids[] = {IDM_USB_AUTO_FIRE,
+                            IDM_USB_DRIVER_RESET,
+                            IDM_USB_INFORMATION,
+                            IDM_BTH_AUTO_FIRE,
+                            IDM_BTH_PROFILE,
+                            IDM_BTH_DISCONNECT,
+                            IDM_BTH_RECONNECT,
+                            IDM_BTH_DRIVER_RESET,
+                            IDM_BTH_INFORMATION,
+                            IDM_RUMBLE_SETTING,
+                            IDM_RUMBLE_PERMISSION,
+                            IDM_RUMBLE_INFORMATION,
+                            IDM_EXIT,
+                            IDM_VERSION,
+                            IDM_CONFIG,
+                            IDM_PROFILE_PLACEHOLDER,
+                            IDM_MOVE_FF_SETTING,
+                            IDM_RUMBLE_VIEWER,
+                            0x8000,
+                            0x8001,
+                            0x8002,
+                            0x8100,
+                            0x8101,
+                            0};
+    for (uint32_t bits = 0; bits < 256; ++bits) {
+        state.usbConnected = (bits & 1) != 0;
+        state.bthConnected = (bits & 2) != 0;
+        state.rumbleActive = (bits & 4) != 0;
+        state.rumbleEnabled = (bits & 8) != 0;
+        state.isAdmin = state.canResetDriver = (bits & 16) != 0;
+        state.debugMode = (bits & 32) != 0;
+        state.rumbleBlock = (bits & 64) != 0 ? block : nullptr;
+        const int loaded = (bits & 128) != 0;
+        state.profilesAvailable = loaded;
+        state.profileCount = loaded ? 2 : 0;
+        state.profiles = loaded ? reinterpret_cast<ProfileRecord*>(records) : nullptr;
+        state.profileAccepted = accepted;
+        for (uint32_t id : ids) {
+            const CommandAvailability a = CommandAvailabilityOf(&state, id);
+            const CommandDecision d = DecideCommand(&state, id);
+            EXPECT_EQ(d.action != CommandAction::None, a.enabled != 0) << id << " in state " << bits;
+        }
+        const TrayMenuModel m = ComputeTrayMenuModel(&state);
+        EXPECT_EQ(m.usb.enabled, state.usbConnected.load()) << bits;
+        EXPECT_EQ(m.bth.enabled, state.bthConnected.load()) << bits;
+        EXPECT_EQ(m.rumbleEnabled, state.rumbleActive.load()) << bits;
+        EXPECT_EQ(m.rumbleChecked, state.rumbleEnabled.load()) << bits;
+        EXPECT_EQ(m.usb.resetEnabled,
+                  DecideCommand(&state, IDM_USB_DRIVER_RESET).action != CommandAction::None);
+        EXPECT_EQ(m.registryEnabled,
+                  DecideCommand(&state, IDM_MOVE_FF_SETTING).action != CommandAction::None);
     }
 }
 

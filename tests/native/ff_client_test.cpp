@@ -1,6 +1,7 @@
 // The simulated force-feedback client against the tool's own block operations.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -98,6 +99,36 @@ TEST(FfClient, FaultsTheTestsAskFor) {
     EXPECT_EQ(FfClearMagic(block, &clients, 0), 0);
     EXPECT_EQ(FfWriteUnterminatedName(block, &clients, 7, u'W'), 0);
     EXPECT_EQ(FfRelease(block, &clients, 40), 0);
+}
+
+// A claimed slot byte for byte, written out by hand from the block's description: slot 1 starts at
+// 16 + 169; magic, version 2.7 type 1 build 0x0309, the name "Ab", the sequences, then the
+// default row. The client and the tool must each read it the same way.
+TEST(FfClient, AClaimedSlotByteForByte) {
+    static uint8_t block[kRumbleBlockSize];
+    WriteRumbleHeader(block, 1);
+    static FfClients clients;
+    clients = FfClients();
+    ASSERT_EQ(FfClaim(block, &clients, u"x", 1, 0, 0, 1), 0);
+    ASSERT_EQ(FfClaim(block, &clients, u"Ab", 2, 7, 1, 0x0309), 1);
+    uint8_t want[169] = {'D', 'S', '3', 'R', 2, 7, 1, 0x09, 0x03, 'A', 0, 'b', 0};
+    const uint8_t row[24] = {1,    0,    0, 0, 100,  0,    0, 0, 0xE8, 0x03, 0, 0,
+                             0xD0, 0x07, 0, 0, 0xB8, 0x0B, 0, 0, 0xA0, 0x0F, 0, 0};
+    std::memcpy(want + 145, row, sizeof row);
+    EXPECT_EQ(std::memcmp(block + 16 + 169, want, sizeof want), 0);
+    EXPECT_EQ(block[8], 0x03) << "the SlotMask bits of slots 0 and 1";
+    // The tool's reading of the same bytes.
+    const uint8_t* slot = RumbleSlot(block, 1);
+    EXPECT_EQ(slot, block + 16 + 169);
+    EXPECT_EQ(RumbleSlotValid(slot), 1);
+    EXPECT_EQ(ReadU16LE(slot + kSlotVersionBuild), 0x0309);
+    EXPECT_EQ(ReadU32LE(slot + kSlotLargeHigh), 4000u);
+    // The tool's request is what the client answers.
+    WriteU32LE(block + 16 + 169 + 137, 5);
+    const std::vector<std::string> lines = Step(block, &clients);
+    EXPECT_NE(std::find(lines.begin(), lines.end(), "HEARTBEAT slot=1 seq=5"), lines.end());
+    EXPECT_EQ(ReadU32LE(block + 16 + 169 + 141), 5u);
+    EXPECT_EQ(ReadU32LE(slot + kSlotAckSequence), 5u);
 }
 
 } // namespace

@@ -15,7 +15,7 @@
 #include "monitor/monitor.h"
 #include "resources/resource.h"
 #include "rumble/rumble_block.h"
-#include "rumble/rumble_port_memory.h"
+#include "rumble/rumble_port_native.h"
 #include "rumble/rumble_text.h"
 #include "tests/native/ui_port_fake.h"
 

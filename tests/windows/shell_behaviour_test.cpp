@@ -12,11 +12,13 @@
 
 #include <dbt.h>
 #include "driver/device_port.h"
+#include "monitor/menu_model.h"
 #include "monitor/monitor.h"
 #include "monitor/tray_icon.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
 #include "resources/resource.h"
+#include "tests/windows/string_table.h"
 
 namespace {
 
@@ -329,6 +331,56 @@ TemplateFont FontOf(int dialog, WORD language) {
 }
 
 } // namespace
+
+// Another copy finds the running one by the window class and the single-instance mutex, which
+// come from the string tables: they must be the same in both languages, unit for unit, or an
+// English copy misses a Japanese one and runs beside it.
+TEST(StringTables, TheNamesThatFindTheRunningCopyAreNotTranslated) {
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    for (UINT id : {IDS_CLASS_NAME, IDS_MUTEX_NAME}) {
+        EXPECT_FALSE(TableString(id, english).empty()) << id;
+        EXPECT_EQ(TableString(id, english), TableString(id, japanese)) << id;
+    }
+}
+
+// The popups found by position hold what the tray code expects there, in every menu resource:
+// a renumbered or reordered menu fails here, not as a wrong item greyed at run time.
+TEST(MenuResources, ThePopupsStandWhereTheTrayLooksForThem) {
+    const LANGID english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
+    const LANGID japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
+    const auto holds = [](HMENU menu, UINT id) {
+        for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i)
+            if (GetMenuItemID(menu, i) == id)
+                return true;
+        return false;
+    };
+    const struct {
+        int menu;
+        LANGID language;
+    } menus[] = {{IDM_TRAY, english}, {IDM_TRAY, japanese}, {IDM_TRAY_DEBUG, japanese}};
+    for (const auto& m : menus) {
+        SCOPED_TRACE(m.menu * 100000 + m.language);
+        HRSRC found = FindResourceExW(nullptr, RT_MENU, MAKEINTRESOURCEW(m.menu), m.language);
+        ASSERT_NE(found, nullptr);
+        HMENU loaded = LoadMenuIndirectW(LockResource(LoadResource(nullptr, found)));
+        ASSERT_NE(loaded, nullptr);
+        HMENU popup = GetSubMenu(loaded, 0);
+        ASSERT_NE(popup, nullptr);
+        HMENU usb = GetSubMenu(popup, kMenuPosUsb);
+        HMENU bth = GetSubMenu(popup, kMenuPosBluetooth);
+        HMENU rumble = GetSubMenu(popup, kMenuPosRumble);
+        HMENU registry = GetSubMenu(popup, kMenuPosRegistry);
+        ASSERT_TRUE(usb != nullptr && bth != nullptr && rumble != nullptr && registry != nullptr);
+        EXPECT_TRUE(holds(usb, IDM_USB_AUTO_FIRE) && holds(usb, IDM_USB_DRIVER_RESET));
+        HMENU usbProfile = GetSubMenu(usb, kUsbPosProfile);
+        EXPECT_TRUE(usbProfile != nullptr && holds(usbProfile, IDM_PROFILE_PLACEHOLDER));
+        EXPECT_TRUE(holds(bth, IDM_BTH_PROFILE) && holds(bth, IDM_BTH_DRIVER_RESET));
+        EXPECT_TRUE(holds(rumble, IDM_RUMBLE_PERMISSION));
+        EXPECT_TRUE(holds(registry, IDM_MOVE_FF_SETTING));
+        DestroyMenu(loaded);
+    }
+}
 
 // English dialogs ask for the system's UI font; Japanese ones keep their own font and charset;
 // the block viewer uses a fixed-pitch face that scales, in each language.

@@ -1,6 +1,6 @@
-// The Windows build uses the real named objects (rumble_win.cpp) and compiles nothing here.
-#ifndef _WIN32
-#include "rumble/rumble_port_memory.h"
+// The Rumble port over process memory, for the native tests; the Windows build uses the real
+// named objects (rumble_win.cpp).
+#include "rumble/rumble_port_native.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -273,4 +273,3 @@ void RumblePortClose(KernelHandle handle) {
         ++m.crossThread;
     *h = Handle();
 }
-#endif

@@ -1,7 +1,6 @@
 // The device port over the in-process simulated driver, for the native tests. A DeviceHandle is
 // the simulator's handle number; the simulator knows its device and generation, so a handle
 // opened before a restart or a removal stays dead.
-#ifndef _WIN32
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -178,4 +177,3 @@ void TraceDebugText(const Utf16* text) {
     if (text != nullptr)
         SimTrace(std::u16string(text, Utf16Length(text, kMaxPathUnits)));
 }
-#endif
