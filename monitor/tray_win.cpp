@@ -90,19 +90,28 @@ int PositionOfCommand(HMENU menu, UINT id) {
     return -1;
 }
 
-void SetCommandState(HMENU menu, UINT id, UINT stateBits) {
-    MENUITEMINFOW info = {};
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_STATE;
-    info.fState = stateBits;
-    SetMenuItemInfoW(menu, id, FALSE, &info);
+// Greys and ticks every item that carries a command id as CommandAvailabilityOf says, in `menu`
+// and its sub-menus; the popups, which carry none, are set from the menu model after this.
+void ApplyCommandStates(const ToolState* state, HMENU menu) {
+    for (int i = 0, n = GetMenuItemCount(menu); i < n; ++i) {
+        HMENU sub = GetSubMenu(menu, i);
+        if (sub != nullptr) {
+            ApplyCommandStates(state, sub);
+            continue;
+        }
+        const UINT id = GetMenuItemID(menu, i);
+        if (id == 0 || id == static_cast<UINT>(-1)) // a separator
+            continue;
+        const CommandAvailability a = CommandAvailabilityOf(state, id);
+        SetItemState(menu, i, (a.enabled ? 0u : MFS_GRAYED) | (a.checked ? MFS_CHECKED : 0u));
+    }
 }
 
 // The transport's popup at `position`. Its "Profile" item is found by `profileId`, or, when that is
 // 0, is the popup at kUsbPosProfile: the USB one is a popup in the resources, the Bluetooth one a
 // plain item that becomes one here, as the menus have always been written.
 void AdjustTransport(ToolState* state, HMENU popup, int position, const TransportMenuModel& model,
-                     int transport, UINT profileId, UINT resetId) {
+                     int transport, UINT profileId) {
     if (!model.enabled) {
         SetItemState(popup, position, MFS_GRAYED);
         return;
@@ -121,7 +130,6 @@ void AdjustTransport(ToolState* state, HMENU popup, int position, const Transpor
         ReplaceSubMenu(sub, profilePosition, nullptr);
         SetItemState(sub, profilePosition, MFS_GRAYED);
     }
-    SetCommandState(sub, resetId, model.resetEnabled ? 0 : MFS_GRAYED);
 }
 
 } // namespace
@@ -407,17 +415,10 @@ int ShowTrayMenu(ToolState* state, const TrayMenuRequest& request) {
     HMENU popup = GetSubMenu(loaded, 0);
     int tracked = 0;
     if (popup != nullptr) {
-        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, 0, IDM_USB_DRIVER_RESET);
-        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, IDM_BTH_PROFILE, IDM_BTH_DRIVER_RESET);
-        if (model.rumbleEnabled) {
-            SetItemState(popup, kMenuPosRumble, 0);
-            HMENU rumble = GetSubMenu(popup, kMenuPosRumble);
-            if (rumble != nullptr) {
-                SetCommandState(rumble, IDM_RUMBLE_PERMISSION, model.rumbleChecked ? MFS_CHECKED : 0);
-            }
-        } else {
-            SetItemState(popup, kMenuPosRumble, MFS_GRAYED);
-        }
+        ApplyCommandStates(state, popup);
+        AdjustTransport(state, popup, kMenuPosUsb, model.usb, 0, 0);
+        AdjustTransport(state, popup, kMenuPosBluetooth, model.bth, 1, IDM_BTH_PROFILE);
+        SetItemState(popup, kMenuPosRumble, model.rumbleEnabled ? 0 : MFS_GRAYED);
         SetItemState(popup, kMenuPosRegistry, model.registryEnabled ? 0 : MFS_GRAYED);
         if (model.resetShield)
             MarkConsentItems(popup);

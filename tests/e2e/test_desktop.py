@@ -3,7 +3,7 @@ import os
 import time
 
 import harness
-from harness import ToolTestCase, wait_for
+from harness import ToolTestCase, ids, wait_for
 
 VERSION_EN = "Padwarden - Version"
 SETTING_EN = "Padwarden Setting"
@@ -61,8 +61,8 @@ class DesktopTests(ToolTestCase):
     def check_version_dialog(self, mode):
         self.choose_from_bottom(2)
         hwnd = self.dialog(VERSION_EN)
-        self.assertEqual(self.wine.probe("text", hwnd, 1007).rstrip("\n"), " 0. 3. 5.0015")
-        self.assertEqual(self.wine.probe("text", hwnd, 1068).rstrip("\n"), f"Mode : {mode}")
+        self.assertEqual(self.wine.probe("text", hwnd, ids.IDC_VERSION_TEXT).rstrip("\n"), " 0. 3. 5.0015")
+        self.assertEqual(self.wine.probe("text", hwnd, ids.IDC_MODE_TEXT).rstrip("\n"), f"Mode : {mode}")
         self.desk.screenshot(f"version-{mode.lower()}")
         self.wine.probe("click", hwnd, 2)
         wait_for(lambda: not self.wine.find(title=VERSION_EN), 10, what="the dialog to close")
@@ -83,10 +83,10 @@ class DesktopTests(ToolTestCase):
         self.choose_from_bottom(3)
         time.sleep(1.5)
         self.assertEqual(len(self.wine.find(title=SETTING_EN)), 1)
-        self.assertEqual(self.wine.probe("check", hwnd, 1001).strip(), "1")
-        self.assertEqual(self.wine.probe("text", hwnd, 1004).strip(), "10")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1069).strip(), "0", "no battery log outside debug mode")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1079).strip(), "0", "nor its path")
+        self.assertEqual(self.wine.probe("check", hwnd, ids.IDC_ENABLE_ANIMATION).strip(), "1")
+        self.assertEqual(self.wine.probe("text", hwnd, ids.IDC_SPEED_EDIT).strip(), "10")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_ENABLE_DEBUG_LOGGING).strip(), "0", "no battery log outside debug mode")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_BATTERY_LOG_PATH).strip(), "0", "nor its path")
         self.desk.screenshot("config")
 
     def test_typed_speed_is_held_to_its_range_and_text_keeps_the_last(self):
@@ -97,12 +97,12 @@ class DesktopTests(ToolTestCase):
         for typed in ("0", "abc", "301", "42x", "7"):
             self.choose_from_bottom(3)
             hwnd = self.dialog(SETTING_EN)
-            self.wine.probe("settext", hwnd, 1004, typed)
+            self.wine.probe("settext", hwnd, ids.IDC_SPEED_EDIT, typed)
             self.wine.probe("click", hwnd, 1)
             wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog closed")
             self.choose_from_bottom(3)
             hwnd = self.dialog(SETTING_EN)
-            stored.append(self.wine.probe("text", hwnd, 1004).strip())
+            stored.append(self.wine.probe("text", hwnd, ids.IDC_SPEED_EDIT).strip())
             self.wine.probe("click", hwnd, 2)
             wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog closed")
         self.assertEqual(stored, ["1", "1", "300", "300", "7"])
@@ -147,8 +147,8 @@ class DesktopTests(ToolTestCase):
         # A change made since the start: animation off, through the settings dialog.
         self.choose_from_bottom(3)
         hwnd = self.dialog(SETTING_EN)
-        self.wine.probe("click", hwnd, 1001)
-        wait_for(lambda: self.wine.probe("check", hwnd, 1001).strip() == "0", 5, what="the box cleared")
+        self.wine.probe("click", hwnd, ids.IDC_ENABLE_ANIMATION)
+        wait_for(lambda: self.wine.probe("check", hwnd, ids.IDC_ENABLE_ANIMATION).strip() == "0", 5, what="the box cleared")
         self.wine.probe("click", hwnd, 1)
         wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog to close")
         self.wine.reg_delete()

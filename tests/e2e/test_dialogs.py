@@ -87,10 +87,10 @@ class DriverDialogCase(DriverCase):
 
     def checked_labels(self, hwnd):
         """The labels of the ticked auto-fire boxes, in bit order."""
-        return [self.text(hwnd, c) for c in self.checked(hwnd, range(1046, 1063))]
+        return [self.text(hwnd, c) for c in self.checked(hwnd, range(ids.IDC_AUTO_FIRE_FIRST, ids.IDC_AUTO_FIRE_FIRST + 17))]
 
     def box_labelled(self, hwnd, label):
-        return next(c for c in range(1046, 1063) if self.text(hwnd, c) == label)
+        return next(c for c in range(ids.IDC_AUTO_FIRE_FIRST, ids.IDC_AUTO_FIRE_FIRST + 17) if self.text(hwnd, c) == label)
 
     def click(self, hwnd, control):
         self.wine.probe("click", hwnd, control)
@@ -111,12 +111,12 @@ class DriverDialogCase(DriverCase):
         self.gone(hwnd)
 
     def debug_view(self, dialog, position):
-        before = self.text(dialog, 1074)
-        self.wine.probe("select", dialog, 1073, position)
+        before = self.text(dialog, ids.IDC_DEBUG_TEXT)
+        self.wine.probe("select", dialog, ids.IDC_DEBUG_VIEW, position)
         if position == 0:
-            return wait_for(lambda: self.text(dialog, 1074).startswith("DriverVersionMajor"), 10, what="the view")
-        wait_for(lambda: self.text(dialog, 1074) != before, 10, what=f"view {position}")
-        return self.text(dialog, 1074)
+            return wait_for(lambda: self.text(dialog, ids.IDC_DEBUG_TEXT).startswith("DriverVersionMajor"), 10, what="the view")
+        wait_for(lambda: self.text(dialog, ids.IDC_DEBUG_TEXT) != before, 10, what=f"view {position}")
+        return self.text(dialog, ids.IDC_DEBUG_TEXT)
 
 
 class InformationDialogs(DriverDialogCase):
@@ -132,29 +132,30 @@ class InformationDialogs(DriverDialogCase):
         hwnd = dialog["hwnd"]
         x, y, w, _ = dialog["rect"]
         self.assertEqual((x + w, y), (1024, 150), "pulled back onto the screen")
-        self.assertEqual(self.text(hwnd, 1008), "1.4.0.0012")
-        self.assertEqual(self.text(hwnd, 1009), "Advanced")
-        self.assertEqual(self.text(hwnd, 1010), "Wait for PS button")
-        self.assertEqual(self.text(hwnd, 1011), "---")
-        self.assertEqual(self.checked(hwnd, [1012, 1013]), [1013])
-        self.assertEqual(self.checked(hwnd, range(1014, 1031)), [1014, 1015, 1030], "bits 0, 1 and 16 only")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1071).strip(), "0", "no debug button outside debug mode")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1032).strip(), "0")
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_VERSION), "1.4.0.0012")
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_MODE), "Advanced")
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_STATUS), "Wait for PS button")
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_ERROR), "---")
+        self.assertEqual(self.checked(hwnd, [ids.IDC_INFO_SPEED_LEFT, ids.IDC_INFO_SPEED_RIGHT]), [ids.IDC_INFO_SPEED_RIGHT])
+        self.assertEqual(self.checked(hwnd, range(ids.IDC_INFO_AUTO_FIRE_FIRST, ids.IDC_INFO_AUTO_FIRE_FIRST + 17)),
+                         [ids.IDC_INFO_AUTO_FIRE_FIRST + b for b in (0, 1, 16)], "bits 0, 1 and 16 only")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_USB_DEBUG).strip(), "0", "no debug button outside debug mode")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_DEVICE).strip(), "0")
         self.desk.screenshot("information-usb")
         # A click cannot move the radio buttons or tick a box.
-        self.click(hwnd, 1012)
-        self.click(hwnd, 1020)
+        self.click(hwnd, ids.IDC_INFO_SPEED_LEFT)
+        self.click(hwnd, ids.IDC_INFO_AUTO_FIRE_FIRST + 6)
         time.sleep(0.5)
-        self.assertEqual(self.checked(hwnd, [1012, 1013]), [1013])
-        self.assertEqual(self.checked(hwnd, [1020]), [])
+        self.assertEqual(self.checked(hwnd, [ids.IDC_INFO_SPEED_LEFT, ids.IDC_INFO_SPEED_RIGHT]), [ids.IDC_INFO_SPEED_RIGHT])
+        self.assertEqual(self.checked(hwnd, [ids.IDC_INFO_AUTO_FIRE_FIRST + 6]), [])
         # The dialog shows the record of its last fill until Refresh.
         self.sim("set 1 status 1", "set 1 mode 0", "set 1 error 0", "set 1 speed-selector 0")
-        self.assertEqual(self.text(hwnd, 1010), "Wait for PS button")
-        self.click(hwnd, 1031)
-        wait_for(lambda: self.text(hwnd, 1010) == "Running", 10, what="the refreshed status")
-        self.assertEqual(self.text(hwnd, 1009), "Normal")
-        self.assertEqual(self.text(hwnd, 1011), "No error")
-        self.assertEqual(self.checked(hwnd, [1012, 1013]), [1012])
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_STATUS), "Wait for PS button")
+        self.click(hwnd, ids.IDC_INFO_REFRESH)
+        wait_for(lambda: self.text(hwnd, ids.IDC_INFO_STATUS) == "Running", 10, what="the refreshed status")
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_MODE), "Normal")
+        self.assertEqual(self.text(hwnd, ids.IDC_INFO_ERROR), "No error")
+        self.assertEqual(self.checked(hwnd, [ids.IDC_INFO_SPEED_LEFT, ids.IDC_INFO_SPEED_RIGHT]), [ids.IDC_INFO_SPEED_LEFT])
         self.wine.probe("move", hwnd, 123, 77)
         self.click(hwnd, 1)
         self.gone(hwnd)
@@ -165,7 +166,7 @@ class InformationDialogs(DriverDialogCase):
     def drawn_bar(self, hwnd, position):
         """The colour that fills the battery bar's first `position` fifths on the screen, read from a
         screenshot along the bar's middle row; None unless that stretch is one colour throughout."""
-        x, y, w, h = (int(v) for v in self.wine.probe("rect", hwnd, 1078).split())
+        x, y, w, h = (int(v) for v in self.wine.probe("rect", hwnd, ids.IDC_INFO_BATTERY).split())
         time.sleep(0.3)  # the refresh's repaint
         _, _, px = self.desk.grab(x, y + h // 2, w, 1)
         # Inside the frame and short of the filled part's end, which may fall mid-pixel.
@@ -180,13 +181,15 @@ class InformationDialogs(DriverDialogCase):
         hwnd = self.open_dialog(ids.IDM_BTH_INFORMATION, BTH_INFO_EN)
         _, y, _, h = next(w["rect"] for w in self.wine.windows() if w["hwnd"] == hwnd)
         self.assertEqual(y + h, 768, "pulled back onto the screen")
-        want = {1008: "2.0.0.0020", 1033: "6  Rev.8891", 1034: "5  Sub ver.777", 1035: "0x00AB",
-                1037: "00:11:22:33:44:55", 1036: "66:77:88:99:aa:bb", 1064: "-004 / 004(MAX)", 1077: "0x0e",
-                1010: "Wakening up from Sleep mode", 1009: "Normal", 1011: "No error"}
+        want = {ids.IDC_INFO_VERSION: "2.0.0.0020", ids.IDC_INFO_HCI: "6  Rev.8891", ids.IDC_INFO_LMP: "5  Sub ver.777",
+                ids.IDC_INFO_MANUFACTURER: "0x00AB", ids.IDC_INFO_ADAPTER: "00:11:22:33:44:55",
+                ids.IDC_INFO_REMOTE: "66:77:88:99:aa:bb", ids.IDC_INFO_POWER: "-004 / 004(MAX)",
+                ids.IDC_INFO_LINK_QUALITY: "0x0e", ids.IDC_INFO_STATUS: "Wakening up from Sleep mode",
+                ids.IDC_INFO_MODE: "Normal", ids.IDC_INFO_ERROR: "No error"}
         self.assertEqual({c: self.text(hwnd, c) for c in want}, want)
         # Driver 2.0.0.20 is newer than 1.4.0.12: the bar shows the level.
-        self.assertEqual(self.wine.probe("enabled", hwnd, 1078).strip(), "1")
-        self.assertEqual(self.wine.probe("progress", hwnd, 1078).strip(), "3 0 5 0xffff00")
+        self.assertEqual(self.wine.probe("enabled", hwnd, ids.IDC_INFO_BATTERY).strip(), "1")
+        self.assertEqual(self.wine.probe("progress", hwnd, ids.IDC_INFO_BATTERY).strip(), "3 0 5 0xffff00")
         self.assertEqual(self.drawn_bar(hwnd, 3), (255, 255, 0), "a yellow bar on the screen")
         self.desk.screenshot("information-bluetooth")
         # Each level with a colour of its own, as the screen shows it.
@@ -196,21 +199,21 @@ class InformationDialogs(DriverDialogCase):
                                      ("set 2 battery 2", "2 0 5 0xff0000", (255, 0, 0)),
                                      ("set 2 battery 1", "1 0 5 0x000000", (0, 0, 0))):
             self.sim(command)
-            self.click(hwnd, 1031)
-            wait_for(lambda: self.wine.probe("progress", hwnd, 1078).strip() == bar, 10, what=f"bar {bar}")
+            self.click(hwnd, ids.IDC_INFO_REFRESH)
+            wait_for(lambda: self.wine.probe("progress", hwnd, ids.IDC_INFO_BATTERY).strip() == bar, 10, what=f"bar {bar}")
             self.assertEqual(self.drawn_bar(hwnd, int(bar.split()[0])), colour, f"the bar drawn for {command}")
         self.sim("set 2 status 14")
-        self.click(hwnd, 1031)
-        wait_for(lambda: self.text(hwnd, 1010) == "Wakening up from Sleep mode", 10, what="status 14")
+        self.click(hwnd, ids.IDC_INFO_REFRESH)
+        wait_for(lambda: self.text(hwnd, ids.IDC_INFO_STATUS) == "Wakening up from Sleep mode", 10, what="status 14")
         self.sim("set 2 status 7")
-        self.click(hwnd, 1031)
-        wait_for(lambda: self.text(hwnd, 1010) == "---", 10, what="status 7")
+        self.click(hwnd, ids.IDC_INFO_REFRESH)
+        wait_for(lambda: self.text(hwnd, ids.IDC_INFO_STATUS) == "---", 10, what="status 7")
         # Older than 1.4.0.12: the bar is disabled and keeps what it showed.
         self.sim("set 2 version 1 4 0 11", "set 2 battery 4")
-        self.click(hwnd, 1031)
-        wait_for(lambda: self.text(hwnd, 1008) == "1.4.0.0011", 10, what="the new version")
-        self.assertEqual(self.wine.probe("enabled", hwnd, 1078).strip(), "0")
-        self.assertEqual(self.wine.probe("progress", hwnd, 1078).strip(), "1 0 5 0x000000")
+        self.click(hwnd, ids.IDC_INFO_REFRESH)
+        wait_for(lambda: self.text(hwnd, ids.IDC_INFO_VERSION) == "1.4.0.0011", 10, what="the new version")
+        self.assertEqual(self.wine.probe("enabled", hwnd, ids.IDC_INFO_BATTERY).strip(), "0")
+        self.assertEqual(self.wine.probe("progress", hwnd, ids.IDC_INFO_BATTERY).strip(), "1 0 5 0x000000")
         # The close box (WM_CLOSE) closes it as Cancel does: the position it opened at stays.
         x, y = next(w["rect"][:2] for w in self.wine.windows() if w["hwnd"] == hwnd)
         self.wine.probe("move", hwnd, 10, 300)
@@ -226,16 +229,16 @@ class InformationDialogs(DriverDialogCase):
                        "set 2 btsp-features 0 1 2 3 4 5 6 7 8\nset 2 raw 0 0xaa 0xbb\n", "-debug")
         hwnd = self.open_dialog(ids.IDM_BTH_INFORMATION, BTH_INFO_EN)
         for _ in range(3):
-            self.click(hwnd, 1031)
+            self.click(hwnd, ids.IDC_INFO_REFRESH)
         time.sleep(0.5)
-        self.assertEqual(self.wine.probe("combo", hwnd, 1032).split("\n")[:2], ["00", "selected 0"])
-        self.assertEqual(self.wine.probe("visible", hwnd, 1032).strip(), "1")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1070).strip(), "1")
-        self.click(hwnd, 1070)
+        self.assertEqual(self.wine.probe("combo", hwnd, ids.IDC_INFO_DEVICE).split("\n")[:2], ["00", "selected 0"])
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_DEVICE).strip(), "1")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_BTH_DEBUG).strip(), "1")
+        self.click(hwnd, ids.IDC_INFO_BTH_DEBUG)
         dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
-        self.assertEqual(self.wine.probe("combo", dialog, 1073).split("\n")[:5],
+        self.assertEqual(self.wine.probe("combo", dialog, ids.IDC_DEBUG_VIEW).split("\n")[:5],
                          ["DRIVER_INFO", "DEBUG_INFO", "BTHSUPPORT_INFO", "DEBUGRAWDATA", "selected 0"])
-        text = self.text(dialog, 1074)
+        text = self.text(dialog, ids.IDC_DEBUG_TEXT)
         self.assertTrue(text.startswith("DriverVersionMajor 1\r\n"), text)
         self.assertTrue(text.endswith("DriverSettingTagId 0x0000cafe\r\n"), text)
         self.assertEqual(self.debug_view(dialog, 1),
@@ -270,11 +273,11 @@ class DebugButtonWithoutDevice(DriverDialogCase):
 
     def test_hidden_in_a_normal_run(self):
         hwnd = self.open_usb_information()
-        self.assertEqual(self.wine.probe("visible", hwnd, 1071).strip(), "0", "no debug button outside debug mode")
-        self.assertEqual(self.wine.probe("enabled", hwnd, 1071).strip(), "0")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1032).strip(), "0")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_USB_DEBUG).strip(), "0", "no debug button outside debug mode")
+        self.assertEqual(self.wine.probe("enabled", hwnd, ids.IDC_INFO_USB_DEBUG).strip(), "0")
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_DEVICE).strip(), "0")
         # Its command, however it arrives, opens nothing outside debug mode.
-        self.wine.probe("post", hwnd, WM_COMMAND, 1071, 0)
+        self.wine.probe("post", hwnd, WM_COMMAND, ids.IDC_INFO_USB_DEBUG, 0)
         time.sleep(1.5)
         self.assertEqual(self.wine.find(title=DEBUG_TITLE), [])
         self.wine.probe("post", hwnd, WM_COMMAND, 2, 0)
@@ -282,9 +285,9 @@ class DebugButtonWithoutDevice(DriverDialogCase):
 
     def test_shown_in_debug_mode(self):
         hwnd = self.open_usb_information("-debug")
-        self.assertEqual(self.wine.probe("visible", hwnd, 1071).strip(), "1")
-        self.assertEqual(self.wine.probe("enabled", hwnd, 1071).strip(), "1")
-        self.click(hwnd, 1071)
+        self.assertEqual(self.wine.probe("visible", hwnd, ids.IDC_INFO_USB_DEBUG).strip(), "1")
+        self.assertEqual(self.wine.probe("enabled", hwnd, ids.IDC_INFO_USB_DEBUG).strip(), "1")
+        self.click(hwnd, ids.IDC_INFO_USB_DEBUG)
         dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
         self.click(dialog, 2)
         self.gone(dialog)
@@ -340,7 +343,7 @@ class AutoFireDialogs(DriverDialogCase):
         self.assertEqual(rects, {usb: (250, 100), bth: (600, 400)}, "each instance at its own place")
         # The boxes say what the driver's bits mean: 0x10001 is SELECT and PS.
         self.assertEqual(self.checked_labels(usb), ["SELECT", "PS"])
-        self.assertEqual(self.checked(bth, range(1046, 1063)), [1061], "Square; bits above 16 are not shown")
+        self.assertEqual(self.checked(bth, range(ids.IDC_AUTO_FIRE_FIRST, ids.IDC_AUTO_FIRE_FIRST + 17)), [ids.IDC_AUTO_FIRE_FIRST + 15], "Square; bits above 16 are not shown")
         self.desk.screenshot("auto-fire-both")
         # The same command again opens no second copy.
         self.command(ids.IDM_USB_AUTO_FIRE)
@@ -392,27 +395,27 @@ class JapaneseDialogs(DriverDialogCase):
         self.start_all("set 1 status 1\nset 1 autofire 4\nset 2 battery 5\nset 2 version 1 5 0 0\n"
                        "fault 2 fail-settings\n", "-debug")
         usb = self.open_dialog(ids.IDM_USB_INFORMATION, USB_INFO_JA)
-        self.assertEqual(self.text(usb, 1010), "正常動作中")
-        self.assertEqual(self.text(usb, 1009), "通常モード")
-        self.assertEqual(self.text(usb, 1011), "エラーはありません")
-        self.assertEqual(self.text(usb, 1031), "更新")
+        self.assertEqual(self.text(usb, ids.IDC_INFO_STATUS), "正常動作中")
+        self.assertEqual(self.text(usb, ids.IDC_INFO_MODE), "通常モード")
+        self.assertEqual(self.text(usb, ids.IDC_INFO_ERROR), "エラーはありません")
+        self.assertEqual(self.text(usb, ids.IDC_INFO_REFRESH), "更新")
         self.sim("set 1 status 0")
-        self.click(usb, 1031)
-        wait_for(lambda: self.text(usb, 1010) == "PSボタン待機中", 10, what="the refreshed status")
-        self.assertEqual(self.text(usb, 1071), "デバッグ情報")
-        self.click(usb, 1071)
+        self.click(usb, ids.IDC_INFO_REFRESH)
+        wait_for(lambda: self.text(usb, ids.IDC_INFO_STATUS) == "PSボタン待機中", 10, what="the refreshed status")
+        self.assertEqual(self.text(usb, ids.IDC_INFO_USB_DEBUG), "デバッグ情報")
+        self.click(usb, ids.IDC_INFO_USB_DEBUG)
         dialog = wait_for(lambda: self.wine.find(title=DEBUG_TITLE), 15, what="the debug dialog")[0]["hwnd"]
         info = self.debug_view(dialog, 1)
         self.assertEqual(re.findall(r"^  (\w+) ", info, re.M), ["PerformanceFrequency", "ThreadTimeIn", "ThreadTimeOut"])
         self.click(dialog, 2)
         self.gone(dialog)
         bth = self.open_dialog(ids.IDM_BTH_INFORMATION, BTH_INFO_JA)
-        self.assertEqual(self.text(bth, 1010), "正常動作中")
+        self.assertEqual(self.text(bth, ids.IDC_INFO_STATUS), "正常動作中")
         for _ in range(3):
-            self.click(bth, 1031)
+            self.click(bth, ids.IDC_INFO_REFRESH)
         time.sleep(0.5)
-        self.assertEqual(self.wine.probe("combo", bth, 1032).split("\n")[:2], ["00", "selected 0"])
-        self.assertEqual(self.wine.probe("progress", bth, 1078).strip(), "5 0 5 0x00ff00")
+        self.assertEqual(self.wine.probe("combo", bth, ids.IDC_INFO_DEVICE).split("\n")[:2], ["00", "selected 0"])
+        self.assertEqual(self.wine.probe("progress", bth, ids.IDC_INFO_BATTERY).strip(), "5 0 5 0x00ff00")
         self.desk.screenshot("information-ja")
         self.click(usb, 1)
         self.click(bth, 1)
@@ -422,10 +425,10 @@ class JapaneseDialogs(DriverDialogCase):
         auto_bth = self.open_dialog(ids.IDM_BTH_AUTO_FIRE, AUTO_FIRE_JA)
         auto_usb = self.open_dialog(ids.IDM_USB_AUTO_FIRE, AUTO_FIRE_JA, known=(auto_bth,))
         self.assertEqual(self.checked_labels(auto_usb), ["R3"], "bit 2")
-        self.assertEqual(self.checked(auto_bth, range(1046, 1063)), [])
-        self.assertEqual(self.text(auto_bth, 1058), "△")
-        self.click(auto_bth, 1058)
-        wait_for(lambda: self.checked(auto_bth, [1058]) == [1058], 5, what="the tick")
+        self.assertEqual(self.checked(auto_bth, range(ids.IDC_AUTO_FIRE_FIRST, ids.IDC_AUTO_FIRE_FIRST + 17)), [])
+        self.assertEqual(self.text(auto_bth, ids.IDC_AUTO_FIRE_FIRST + 12), "△")
+        self.click(auto_bth, ids.IDC_AUTO_FIRE_FIRST + 12)
+        wait_for(lambda: self.checked(auto_bth, [ids.IDC_AUTO_FIRE_FIRST + 12]) == [ids.IDC_AUTO_FIRE_FIRST + 12], 5, what="the tick")
         self.desk.screenshot("auto-fire-ja")
         self.click(auto_bth, 1)
         box = wait_for(lambda: self.wine.find(title="Error", cls="#32770"), 15, what="the error box")[0]["hwnd"]

@@ -326,9 +326,9 @@ class ProductBehindTheHidStack(DriverCase):
         self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_USB_AUTO_FIRE, 0)
         dialog = wait_for(lambda: self.wine.find(title="Auto Fire Button Setting"), 15, what="the auto-fire dialog")
         hwnd = dialog[0]["hwnd"]
-        wait_for(lambda: self.wine.probe("check", hwnd, 1062).strip() == "1", 5, what="PS ticked from the driver")
-        self.wine.probe("click", hwnd, 1062)  # PS off
-        self.wine.probe("click", hwnd, 1058)  # Triangle (bit 12) on
+        wait_for(lambda: self.wine.probe("check", hwnd, ids.IDC_AUTO_FIRE_FIRST + 16).strip() == "1", 5, what="PS ticked from the driver")
+        self.wine.probe("click", hwnd, ids.IDC_AUTO_FIRE_FIRST + 16)  # PS off
+        self.wine.probe("click", hwnd, ids.IDC_AUTO_FIRE_FIRST + 12)  # Triangle (bit 12) on
         self.wine.probe("click", hwnd, 1)
         sent = wait_for(lambda: self.log_lines(r"^SET dev=1 cmd=SetDriverSettings mask=0x00080000"), 10,
                         what="the auto-fire request")
@@ -354,11 +354,11 @@ class ProductBehindTheHidStack(DriverCase):
         self.wine.probe("post", self.main_window, WM_COMMAND, ids.IDM_BTH_INFORMATION, 0)
         info = wait_for(lambda: self.wine.find(title="Driver Information - Bluetooth"), 15, what="the dialog")
         hwnd = info[0]["hwnd"]
-        self.wine.probe("click", hwnd, 1070)
+        self.wine.probe("click", hwnd, ids.IDC_INFO_BTH_DEBUG)
         dialog = wait_for(lambda: self.wine.find(title="Debug Information"), 15, what="the debug dialog")[0]["hwnd"]
         mark = self.mark()
-        self.wine.probe("select", dialog, 1073, 1)
-        wait_for(lambda: self.wine.probe("text", dialog, 1074).startswith("InfoTypeId 'INFO'"), 10, what="the record")
+        self.wine.probe("select", dialog, ids.IDC_DEBUG_VIEW, 1)
+        wait_for(lambda: self.wine.probe("text", dialog, ids.IDC_DEBUG_TEXT).startswith("InfoTypeId 'INFO'"), 10, what="the record")
         ours = [l for l in self.lines_since(mark, r"dev=2 ") if not re.match(r"^GET dev=2 ok tag=DS3B$", l)]
         self.assertEqual(ours[0], "SET dev=2 cmd=EnterDebugMode mask=0x00000000 ok bytes=" + request(0x80000000))
         self.assertEqual(ours[1], "SET dev=2 cmd=QueryDebugInfo mask=0x00000000 ok bytes=" + request(0x80000006))
@@ -369,7 +369,7 @@ class ProductBehindTheHidStack(DriverCase):
         enter = lines.index(ours[0])
         leave = lines.index(ours[3])
         self.assertEqual(lines[enter:leave + 1], ours[:4], "the sequence holds the device")
-        self.assertIn("FeatureFlag 0x00000055", self.wine.probe("text", dialog, 1074))
+        self.assertIn("FeatureFlag 0x00000055", self.wine.probe("text", dialog, ids.IDC_DEBUG_TEXT))
         self.wine.probe("click", dialog, 2)
         self.wine.probe("click", hwnd, 1)
 
@@ -385,12 +385,12 @@ class ProductBehindTheHidStack(DriverCase):
         self.start("-debug")
         self.choose_from_bottom(3)
         dialog = wait_for(lambda: self.wine.find(title="Padwarden Setting"), 15, what="the settings dialog")[0]["hwnd"]
-        self.assertEqual(self.wine.probe("visible", dialog, 1069).strip(), "1")
-        shown = self.wine.probe("text", dialog, 1079).strip()
+        self.assertEqual(self.wine.probe("visible", dialog, ids.IDC_ENABLE_DEBUG_LOGGING).strip(), "1")
+        shown = self.wine.probe("text", dialog, ids.IDC_BATTERY_LOG_PATH).strip()
         self.desk.screenshot("config-debug-battery-log")
         self.assertRegex(shown, r"^C:\\users\\[^\\]+\\AppData\\Local\\Padwarden\\PdwnBattery_\d{8}\.log$")
-        self.wine.probe("click", dialog, 1069)
-        wait_for(lambda: self.wine.probe("check", dialog, 1069).strip() == "1", 5, what="the box ticked")
+        self.wine.probe("click", dialog, ids.IDC_ENABLE_DEBUG_LOGGING)
+        wait_for(lambda: self.wine.probe("check", dialog, ids.IDC_ENABLE_DEBUG_LOGGING).strip() == "1", 5, what="the box ticked")
         self.wine.probe("click", dialog, 1)
         path = wait_for(lambda: glob.glob(os.path.join(folders, "PdwnBattery_*.log")), 10, what="the log file")[0]
         self.assertEqual(os.path.basename(path), shown.rsplit("\\", 1)[1], "the file the dialog named")
@@ -567,9 +567,9 @@ class ProductBehindTheHidStack(DriverCase):
             self.wine.probe("post", window, WM_COMMAND, ids.IDM_USB_INFORMATION, 0)
             self.menu_opens_within(2)
             dialog = wait_for(lambda: self.wine.find(title="Driver Information - USB"), 5, what="the dialog")[0]
-            self.assertRegex(self.wine.probe("text", dialog["hwnd"], 1008).strip(), r"^\d+\.\d+\.\d+\.\d{4}$",
+            self.assertRegex(self.wine.probe("text", dialog["hwnd"], ids.IDC_INFO_VERSION).strip(), r"^\d+\.\d+\.\d+\.\d{4}$",
                              "it shows the last record")
-            self.wine.probe("click", dialog["hwnd"], 1031)
+            self.wine.probe("click", dialog["hwnd"], ids.IDC_INFO_REFRESH)
             time.sleep(0.3)
             self.menu_opens_within(2)
             self.wine.probe("click", dialog["hwnd"], 1)
@@ -628,9 +628,9 @@ class ProductBehindTheHidStack(DriverCase):
                 answers(window, "auto-fire OK")
                 self.wine.probe("post", window, WM_COMMAND, ids.IDM_BTH_INFORMATION, 0)
                 info = wait_for(lambda: self.wine.find(title="Driver Information - Bluetooth"), 10, what="info")[0]
-                self.wine.probe("click", info["hwnd"], 1070)
+                self.wine.probe("click", info["hwnd"], ids.IDC_INFO_BTH_DEBUG)
                 debug = wait_for(lambda: self.wine.find(title="Debug Information"), 10, what="the debug dialog")[0]
-                self.wine.probe("select", debug["hwnd"], 1073, 1)
+                self.wine.probe("select", debug["hwnd"], ids.IDC_DEBUG_VIEW, 1)
                 answers(debug["hwnd"], "the debug query")
                 answers(window, "the debug query")
                 texts = close_boxes()

@@ -154,11 +154,11 @@ class RumbleTests(RumbleCase):
         time.sleep(0.5)
         self.command(CMD_SETTING)
         hwnd = self.dialog("Rumble Setting - FFSim")
-        shown = [self.wine.probe("text", hwnd, i).strip() for i in range(1038, 1043)]
+        shown = [self.wine.probe("text", hwnd, i).strip() for i in range(ids.IDC_RUMBLE_GAIN, ids.IDC_RUMBLE_LARGE_HIGH + 1)]
         self.assertEqual(shown, ["1.00", "10.00", "20.00", "30.00", "40.00"])
-        self.assertEqual(self.wine.probe("check", hwnd, 1043).strip(), "1")
+        self.assertEqual(self.wine.probe("check", hwnd, ids.IDC_RUMBLE_ENABLE).strip(), "1")
         self.desk.screenshot("rumble-setting")
-        for control, text in zip(range(1038, 1043), ("1.5", "20", "10", "10", "50")):
+        for control, text in zip(range(ids.IDC_RUMBLE_GAIN, ids.IDC_RUMBLE_LARGE_HIGH + 1), ("1.5", "20", "10", "10", "50")):
             self.wine.probe("settext", hwnd, control, text)
         self.close_dialog(hwnd, 1, "Rumble Setting - FFSim")
         wait_for(lambda: self.ff_lines(r"^ROW slot=0 enable=1 gain=150 small=2000 low=2001 mid=2002 high=5000$"), 10,
@@ -167,8 +167,8 @@ class RumbleTests(RumbleCase):
         # Reopened, the dialog shows what was stored.
         self.command(CMD_SETTING)
         hwnd = self.dialog("Rumble Setting - FFSim")
-        self.assertEqual(self.wine.probe("text", hwnd, 1038).strip(), "1.50")
-        self.assertEqual(self.wine.probe("text", hwnd, 1041).strip(), "20.02")
+        self.assertEqual(self.wine.probe("text", hwnd, ids.IDC_RUMBLE_GAIN).strip(), "1.50")
+        self.assertEqual(self.wine.probe("text", hwnd, ids.IDC_RUMBLE_LARGE_MID).strip(), "20.02")
         self.close_dialog(hwnd, 2, "Rumble Setting - FFSim")
 
     def test_information_dialog_and_viewer(self):
@@ -176,17 +176,17 @@ class RumbleTests(RumbleCase):
         time.sleep(0.5)
         self.command(CMD_INFORMATION)
         hwnd = self.dialog("Force Feedback Driver Information")
-        self.assertEqual(self.wine.probe("text", hwnd, 1045).rstrip("\n"), " 1. 0. 0.0003")
+        self.assertEqual(self.wine.probe("text", hwnd, ids.IDC_FF_VERSION).rstrip("\n"), " 1. 0. 0.0003")
         self.close_dialog(hwnd, 1, "Force Feedback Driver Information")
         self.command(CMD_VIEWER)
         hwnd = self.dialog("Rumble Parameter Viewer")
-        first = self.wine.probe("text", hwnd, 1075).split("\r\n")[0]
+        first = self.wine.probe("text", hwnd, ids.IDC_RUMBLE_DUMP).split("\r\n")[0]
         self.assertEqual(first, "50 44 57 4E 00 03 0F 00 01 00 00 00 01 00 00 00  PDWN............ ")
         self.desk.screenshot("rumble-viewer")
         self.ff("release 0")
         wait_for(lambda: self.ff_lines(r"^release slot=0$"), 10, what="the release")
-        self.wine.probe("click", hwnd, 1076)
-        wait_for(lambda: self.wine.probe("text", hwnd, 1075).startswith(
+        self.wine.probe("click", hwnd, ids.IDC_RUMBLE_REFRESH)
+        wait_for(lambda: self.wine.probe("text", hwnd, ids.IDC_RUMBLE_DUMP).startswith(
             "50 44 57 4E 00 03 0F 00 00 00 00 00 01 00 00 00  PDWN"), 10, what="the refreshed dump")
         self.close_dialog(hwnd, 2, "Rumble Parameter Viewer")
 
@@ -260,7 +260,7 @@ class RumbleTests(RumbleCase):
         title = "Rumble Setting - FFSim"
         hwnd = self.dialog(title)
         typed = ("2.5", "15", "25", "35", "45")
-        for control, text in zip(range(1038, 1043), typed):
+        for control, text in zip(range(ids.IDC_RUMBLE_GAIN, ids.IDC_RUMBLE_LARGE_HIGH + 1), typed):
             self.wine.probe("settext", hwnd, control, text)
         self.hold(6000)
         self.wine.probe("click", hwnd, 1)
@@ -270,7 +270,7 @@ class RumbleTests(RumbleCase):
         self.wine.probe("click", box, 1)
         time.sleep(0.5)
         self.assertTrue(self.wine.find(title=title), "the dialog stays open")
-        self.assertEqual(tuple(self.wine.probe("text", hwnd, i).strip() for i in range(1038, 1043)), typed)
+        self.assertEqual(tuple(self.wine.probe("text", hwnd, i).strip() for i in range(ids.IDC_RUMBLE_GAIN, ids.IDC_RUMBLE_LARGE_HIGH + 1)), typed)
         self.assertFalse(self.ff_lines(r"^ROW slot=0 enable=1 gain=250"), "nothing was stored")
         wait_for(lambda: self.ff_lines(r"^HOLD released$"), 15, what="the hold to end")
         self.close_dialog(hwnd, 1, title)

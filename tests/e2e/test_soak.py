@@ -29,17 +29,17 @@ WM_POWERBROADCAST = 0x218
 DIALOGS = [
     (ids.IDM_VERSION, None, 2, None, False),  # version
     (ids.IDM_CONFIG, None, 2, None, False),  # tool settings
-    (ids.IDM_USB_INFORMATION, 1031, 1, 1071, True),  # USB information
-    (ids.IDM_BTH_INFORMATION, 1031, 1, 1070, True),  # Bluetooth information
+    (ids.IDM_USB_INFORMATION, ids.IDC_INFO_REFRESH, 1, ids.IDC_INFO_USB_DEBUG, True),  # USB information
+    (ids.IDM_BTH_INFORMATION, ids.IDC_INFO_REFRESH, 1, ids.IDC_INFO_BTH_DEBUG, True),  # Bluetooth information
     (ids.IDM_USB_AUTO_FIRE, None, 2, None, True),  # USB auto fire
     (ids.IDM_BTH_AUTO_FIRE, None, 2, None, True),  # Bluetooth auto fire
     (ids.IDM_RUMBLE_SETTING, None, 2, None, False),  # rumble setting (Cancel: the parameters stay as they are)
     (ids.IDM_RUMBLE_SETTING, None, 1, None, False),  # rumble setting, accepted as filled
     (ids.IDM_RUMBLE_INFORMATION, None, 1, None, False),  # force-feedback driver information
-    (ids.IDM_RUMBLE_VIEWER, 1076, 2, None, False),  # rumble parameter viewer (debug mode, modal)
+    (ids.IDM_RUMBLE_VIEWER, ids.IDC_RUMBLE_REFRESH, 2, None, False),  # rumble parameter viewer (debug mode, modal)
 ]
 MAX_CLIENTS = 3
-DEBUG_VIEW, DEBUG_REFRESH = 1073, 1072
+DEBUG_VIEW, DEBUG_REFRESH = ids.IDC_DEBUG_VIEW, ids.IDC_DEBUG_REFRESH
 
 
 class SoakTests(ToolTestCase):
