@@ -56,6 +56,8 @@ SetupSwitch SetupSwitchOf(const Utf16* commandLine) {
         return SetupSwitch::Exit;
     if (ArgumentIs(p, u"-exit-for-setup"))
         return SetupSwitch::ExitForSetup;
+    if (ArgumentIs(p, u"-exit-for-removal"))
+        return SetupSwitch::ExitForRemoval;
     if (ArgumentIs(p, u"-start-after-setup"))
         return SetupSwitch::StartAfterSetup;
     return SetupSwitch::None;

@@ -13,6 +13,7 @@ enum class SetupSwitch {
     Exit,            // "-exit": end the running copy through its Exit command
     ExitForSetup,    // "-exit-for-setup": the same, noting that it ran so that a setup restarts it
     StartAfterSetup, // "-start-after-setup": run only when a setup ended a running copy
+    ExitForRemoval,  // "-exit-for-removal": end it, and drop what the shell keeps of its log-on start
 };
 
 // The switch is the whole first argument after the program path; anything else is None, so

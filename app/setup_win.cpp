@@ -78,6 +78,18 @@ int TakeRestartNote() {
     return noted ? 1 : 0;
 }
 
+// Task Manager keeps a log-on entry's enabled or disabled state beside the Run value, under the
+// same name. An upgrade leaves it, so a disabled start stays disabled; only a removal drops it.
+void ForgetStartupApproval() {
+    HKEY key = nullptr;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER,
+                      L"Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\StartupApproved\\Run", 0,
+                      KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        return;
+    RegDeleteValueW(key, L"Padwarden");
+    RegCloseKey(key);
+}
+
 } // namespace
 
 int RunSetupSwitch() {
@@ -87,6 +99,10 @@ int RunSetupSwitch() {
     case SetupSwitch::Exit: EndRunningCopy(); return 0;
     case SetupSwitch::ExitForSetup: WriteRestartNote(EndRunningCopy()); return 0;
     case SetupSwitch::StartAfterSetup: return TakeRestartNote();
+    case SetupSwitch::ExitForRemoval:
+        EndRunningCopy();
+        ForgetStartupApproval();
+        return 0;
     }
     return 0;
 }

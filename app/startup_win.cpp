@@ -160,6 +160,10 @@ int StartUp(HINSTANCE instance) {
                    !StartDeviceWorkers(state)) {
             FailMonitorThreadStart(state);
         } else {
+            // A setup that closes the tool through Restart Manager, as a silent install does,
+            // brings it back; a crash, a hang or a reboot does not.
+            RegisterApplicationRestart(state->debugMode ? L"-debug" : L"",
+                                       RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
             RunMessageLoop(state);
         }
         EndRun(state, single);

@@ -14,9 +14,11 @@ elseif(MSVC)
   add_link_options(/MANIFEST:NO)
 endif()
 
-# The version numbers of the project, for the version resources.
+# The version numbers of the project, for the version resources, the manifest and the version
+# dialog.
 set(PADWARDEN_GENERATED_DIR ${CMAKE_BINARY_DIR}/generated)
 configure_file(${CMAKE_SOURCE_DIR}/resources/version.h.in ${PADWARDEN_GENERATED_DIR}/padwarden_version.h @ONLY)
+configure_file(${CMAKE_SOURCE_DIR}/resources/padwarden.manifest.in ${PADWARDEN_GENERATED_DIR}/padwarden.manifest @ONLY)
 
 # Icons are drawn from the text pixel maps in resources/icons by a small script.
 file(GLOB ICON_MAPS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/icons/*.txt)
@@ -34,12 +36,13 @@ add_custom_command(OUTPUT ${ICON_FILES}
 add_custom_target(padwarden_icons DEPENDS ${ICON_FILES})
 
 file(GLOB RC_PARTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/resources/*.rc ${CMAKE_SOURCE_DIR}/resources/*.h
-     ${CMAKE_SOURCE_DIR}/resources/*.manifest)
+     ${CMAKE_SOURCE_DIR}/resources/*.manifest.in)
 set(RC_MAIN ${CMAKE_SOURCE_DIR}/resources/padwarden.rc)
 set_source_files_properties(${RC_MAIN} PROPERTIES OBJECT_DEPENDS "${ICON_FILES};${RC_PARTS}")
 
 add_library(padwarden_shell STATIC ${SHELL_SOURCES})
 target_link_libraries(padwarden_shell PUBLIC padwarden_core ${WIN_LIBS})
+target_include_directories(padwarden_shell PRIVATE ${PADWARDEN_GENERATED_DIR})
 target_compile_options(padwarden_shell PRIVATE ${PADWARDEN_PRODUCT_WARNINGS})
 # The portable logic calls the ports that the shell implements: let the linker see both twice.
 target_link_libraries(padwarden_core INTERFACE padwarden_shell)

@@ -3,6 +3,8 @@
 #include "dialogs/dialog_logic.h"
 #include "resources/resource.h"
 
+#include "padwarden_version.h"
+
 namespace {
 
 INT_PTR InitVersion(HWND dialog, ToolState* state) {
@@ -10,7 +12,8 @@ INT_PTR InitVersion(HWND dialog, ToolState* state) {
     DialogPlace& place = state->versionPlace;
     BeginDialogPlace(dialog, &place.open, &place.posX, &place.posY);
     Utf16 text[64];
-    FormatVersionText(text, 64, 0, 3, 5, 15);
+    FormatVersionText(text, 64, PADWARDEN_VERSION_MAJOR, PADWARDEN_VERSION_MINOR, PADWARDEN_VERSION_PATCH,
+                      PADWARDEN_VERSION_TWEAK);
     SetDlgItemTextW(dialog, IDC_VERSION_TEXT, W(text));
     FormatModeText(text, 64, state->debugMode);
     SetDlgItemTextW(dialog, IDC_MODE_TEXT, W(text));

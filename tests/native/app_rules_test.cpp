@@ -175,6 +175,7 @@ TEST(CommandLine, SetupSwitches) {
         {u"padwarden.exe  -exit  ", SetupSwitch::Exit},
         {u"padwarden.exe -exit-for-setup", SetupSwitch::ExitForSetup},
         {u"padwarden.exe -start-after-setup", SetupSwitch::StartAfterSetup},
+        {u"padwarden.exe -exit-for-removal", SetupSwitch::ExitForRemoval},
         {u"padwarden.exe -exits", SetupSwitch::None},
         {u"padwarden.exe -Exit", SetupSwitch::None},
         {u"padwarden.exe -exit-for", SetupSwitch::None},
