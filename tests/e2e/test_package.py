@@ -19,6 +19,7 @@ RUN_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Run"
 TOOL_KEY = r"HKCU\Software\Corvane\Padwarden"
 UNINSTALL_KEYS = (r"HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall",
                   r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall")
+STARTUP_APPROVED_KEY = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\StartupApproved\Run"
 OUT = os.path.join(BUILD, "package-e2e")
 
 
@@ -27,12 +28,24 @@ def project_version():
         return re.search(r"project\(\s*Padwarden\s+VERSION\s+([0-9.]+)", f.read()).group(1)
 
 
-def build_package(version):
-    r = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package"), "--build", BUILD, "--out", OUT,
-                        "--version", version], capture_output=True, text=True, timeout=300)
+def build_package(version, *extra, out=OUT, build=BUILD):
+    r = subprocess.run([sys.executable, os.path.join(ROOT, "scripts", "package"), "--build", build, "--out", out,
+                        "--version", version, *extra], capture_output=True, text=True, timeout=300)
     if r.returncode != 0:
         raise AssertionError(f"scripts/package --version {version} failed: {r.stdout}{r.stderr}")
-    return os.path.join(OUT, f"Padwarden-{version}.msi"), r.stdout
+    return os.path.join(out, f"Padwarden-{version}.msi"), r.stdout
+
+
+def rebuilt_copy(folder):
+    """A build folder whose padwarden.exe differs from BUILD's by one trailing byte: a rebuild of
+    the same version, as far as the package can tell."""
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(BUILD, "padwarden.exe"), "rb") as f:
+        image = f.read()
+    with open(os.path.join(folder, "padwarden.exe"), "wb") as f:
+        f.write(image + b"\0")
+    shutil.copytree(os.path.join(BUILD, "icons"), os.path.join(folder, "icons"), dirs_exist_ok=True)
+    return folder
 
 
 def version_string(image, name):
@@ -192,8 +205,8 @@ class Package(ToolTestCase):
                        check=True, timeout=30)
 
     def test_the_project_version_is_in_both_programs_and_the_package(self):
-        """The version is set once, in CMakeLists.txt: it must reach both programs' version resources
-        and the package, which Windows Installer reads as A.B.(C*1000+D)."""
+        """The version is set once, in CMakeLists.txt: it must reach both programs' version resources,
+        their manifests and the package, all four fields as the version dialog shows them."""
         version = project_version()
         numbers = [int(p) for p in version.split(".")]
         for exe in ("padwarden.exe", "padwarden-sim.exe"):
@@ -207,10 +220,10 @@ class Package(ToolTestCase):
             for name, want in (("FileVersion", version), ("ProductVersion", version), ("ProductName", "Padwarden"),
                                ("CompanyName", "Corvane")):
                 self.assertEqual(version_string(image, name), want, f"{exe} {name}")
+            self.assertIn(f'name="Padwarden" version="{version}"'.encode(), image, f"{exe} manifest")
         exported = subprocess.run(["msiinfo", "export", self.old_msi, "Property"], capture_output=True, text=True,
                                   timeout=60, check=True).stdout
-        a, b, c, d = numbers
-        self.assertIn(f"ProductVersion\t{a}.{b}.{c * 1000 + d}", exported.replace("\r", ""))
+        self.assertIn(f"ProductVersion\t{version}\n", exported.replace("\r", ""))
 
     def test_install_upgrade_downgrade_uninstall(self):
         old_version = re.search(r"package version (\S+)", self.old_out).group(1)
@@ -229,6 +242,9 @@ class Package(ToolTestCase):
         self.desk.screenshot("package-installed-tool")
         before = self.tool_pids()
         self.assertEqual(len(before), 1)
+        # The log-on start turned off in Task Manager, which keeps that beside the Run value.
+        self.wine.run(["wine", "reg", "add", STARTUP_APPROVED_KEY, "/v", "Padwarden", "/t", "REG_BINARY", "/d",
+                       "030000000000000000000000", "/f"], check=True)
 
         # The upgrade ends the running copy through Exit, replaces it and starts it again.
         self.assertEqual(self.msiexec("/i", self.new_msi, "/qn", log="upgrade.log"), 0, self.log_text("upgrade.log"))
@@ -241,6 +257,8 @@ class Package(ToolTestCase):
         self.assertEqual(len(settings), 20, "Exit wrote every setting")
         self.assertEqual(settings["ThreadInterval"], ("REG_DWORD", "0x3e8"), "clamped and saved by Exit")
         self.assertNotIn("RestartAfterSetup", self.reg_values(TOOL_KEY) or {}, "the restart note is used up")
+        self.assertEqual((self.reg_values(STARTUP_APPROVED_KEY) or {}).get("Padwarden"),
+                         ("REG_BINARY", "030000000000000000000000"), "still off after the upgrade")
 
         # The older package is refused and changes nothing, the running tool included.
         self.assertNotEqual(self.msiexec("/i", self.old_msi, "/qn", log="downgrade.log"), 0)
@@ -274,10 +292,12 @@ class Package(ToolTestCase):
                          self.log_text("uninstall.log"))
         wait_for(lambda: self.tool_pids() == [], 15, what="the tool ended by the uninstall")
         self.assert_removed()
+        self.assertNotIn("Padwarden", self.reg_values(STARTUP_APPROVED_KEY) or {}, "Task Manager's entry goes too")
         settings = self.reg_values(SETTINGS_KEY)
         self.assertEqual(len(settings), 20, "the settings stay")
         self.assertEqual(settings["ThreadInterval"], ("REG_DWORD", "0x3e8"), "saved by Exit before the removal")
         self.assertEqual(set(self.reg_values(TOOL_KEY) or {}), set(), "no note left beside the settings")
+        self.assertIsNone(self.reg_values(TOOL_KEY + r"\Installer"), "the components' own key goes")
         time.sleep(2)
         self.assertEqual(self.tool_pids(), [], "an uninstall starts nothing")
 
@@ -289,6 +309,45 @@ class Package(ToolTestCase):
             self.assert_installed(new_version, run_value=False)
             self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
             self.assert_removed()
+
+        # For all users it installs nothing, and says why.
+        self.assertNotEqual(self.msiexec("/i", self.new_msi, "/qn", "ALLUSERS=1", log="allusers.log"), 0)
+        self.assertIn("Padwarden installs for one user only", self.log_text("allusers.log"))
+        self.assert_removed()
+
+    def test_a_failed_upgrade_leaves_the_old_version_and_a_rebuild_upgrades_in_place(self):
+        old_version = re.search(r"package version (\S+)", self.old_out).group(1)
+        self.assertEqual(self.msiexec("/i", self.old_msi, "/qn", log="before-failure.log"), 0,
+                         self.log_text("before-failure.log"))
+        self.start_installed()
+        before = self.tool_pids()
+        with open(os.path.join(self.install_dir(), "padwarden.exe"), "rb") as f:
+            installed = f.read()
+        # The newer package fails once its files are in: the old one comes back whole.
+        failing, _ = build_package(re.search(r"package version (\S+)", self.new_out).group(1), "--fail-after-files",
+                                   out=os.path.join(OUT, "failing"))
+        self.assertNotEqual(self.msiexec("/i", failing, "/qn", log="failed-upgrade.log"), 0)
+        log = self.log_text("failed-upgrade.log")
+        self.assertIn("This test package fails after its files are in", log)
+        self.assert_installed(old_version, run_value=True)
+        with open(os.path.join(self.install_dir(), "padwarden.exe"), "rb") as f:
+            self.assertEqual(f.read(), installed, "the old program is back")
+        wait_for(lambda: [p for p in self.tool_pids() if p not in before], 30, what="the tool started again")
+
+        # A rebuild of the installed version replaces it in place; the same file again repairs.
+        rebuilt, out = build_package(project_version(), out=os.path.join(OUT, "rebuilt"),
+                                     build=rebuilt_copy(os.path.join(OUT, "rebuilt-build")))
+        self.assertNotIn(re.search(r"product code (\S+)", out).group(1), self.old_out, "a product code per build")
+        for log in ("rebuilt.log", "repaired.log"):
+            self.assertEqual(self.msiexec("/i", rebuilt, "/qn", log=log), 0, self.log_text(log))
+            self.assert_installed(old_version, run_value=True)
+            with open(os.path.join(self.install_dir(), "padwarden.exe"), "rb") as f:
+                self.assertEqual(f.read(), installed + b"\0", "the rebuilt program")
+        self.assertIn("RemoveExistingProducts", self.log_text("rebuilt.log"))
+        self.assertNotRegex(self.log_text("repaired.log"), r"UPGRADINGPRODUCTCODE = \{", "a repair, not an upgrade")
+        self.assertEqual(self.msiexec("/x", rebuilt, "/qn"), 0)
+        wait_for(lambda: self.tool_pids() == [], 15, what="the tool ended by the uninstall")
+        self.assert_removed()
 
 
     def test_logon_choice_on_the_option_page_and_kept_by_upgrades(self):
