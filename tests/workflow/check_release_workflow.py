@@ -52,6 +52,8 @@ def build_problems(workflow, job):
         found.append("order: scripts/test must run before scripts/package")
 
     packaging = [s for s in steps if "scripts/package" in str(s.get("run", ""))]
+    if any("--homepage" not in s["run"] for s in packaging):
+        found.append("assets: scripts/package needs --homepage, or it writes no winget manifest")
     signed = [s for s in packaging if "--sign" in s["run"]]
     unsigned = [s for s in packaging if "--sign" not in s["run"]]
     env = {**(workflow.get("env") or {}), **(job.get("env") or {})}

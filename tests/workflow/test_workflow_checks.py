@@ -71,6 +71,7 @@ class WorkflowChecks(unittest.TestCase):
             ("secrets", edit("build", "--sign", '"$SIGNING_PASSWORD"', '"${{ secrets.SIGNING_PASSWORD }}"')),
             ("secrets", edit("build", "--sign", "trap 'rm -rf \"$keys\"' EXIT\n", "")),
             ("assets", edit("publish", "gh release upload", ' "${manifests[@]}"', "")),
+            ("assets", edit("build", "NOT signed", ' --homepage "$GITHUB_SERVER_URL/$GITHUB_REPOSITORY"', "")),
             ("permissions", lambda w: w["jobs"]["publish"].pop("permissions")),
             ("permissions", lambda w: w.update({"permissions": {"contents": "write"}})),
         ]
