@@ -12,6 +12,7 @@ problems(path) gives the same lines to a caller."""
 import os
 import subprocess
 import sys
+import tempfile
 
 RULES = ("ICE38", "ICE43", "ICE50", "ICE57", "ICE64", "ICE91")
 
@@ -44,7 +45,10 @@ BROKEN = "(broken)"
 
 def run_msiinfo(args):
     try:
-        r = subprocess.run(["msiinfo", *args], capture_output=True, text=True, errors="replace")
+        # Exporting a table with a binary column writes its streams into TABLE/ under the
+        # working folder: give it one of its own.
+        with tempfile.TemporaryDirectory(prefix="msi-rules-") as scratch:
+            r = subprocess.run(["msiinfo", *args], capture_output=True, text=True, errors="replace", cwd=scratch)
     except OSError as e:
         return None, f"msiinfo cannot run ({e}): install msitools (scripts/deps)"
     if r.returncode != 0:
@@ -56,10 +60,10 @@ class Package:
     """The tables these rules read, as rows of column name -> text (None for an empty cell)."""
 
     def __init__(self, path):
-        self.path = path
+        self.path = os.path.abspath(path)
         self.found = []
         self.tables = set()
-        out, err = run_msiinfo(["tables", path])
+        out, err = run_msiinfo(["tables", self.path])
         if out is None:
             self.found.append(f"tables: {path} cannot be read as an MSI: {err}")
             return

@@ -135,14 +135,19 @@ class MsiRules(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.tmp, ignore_errors=True)
 
-    def checker(self, msi):
-        return subprocess.run([sys.executable, CHECKER, msi], capture_output=True, text=True)
+    def checker(self, msi, cwd=None):
+        return subprocess.run([sys.executable, CHECKER, msi], capture_output=True, text=True, cwd=cwd)
 
     def test_the_sound_package_passes(self):
         self.assertEqual(check_msi_rules.problems(self.good), [])
-        r = self.checker(self.good)
+        # Run from a folder of its own, by a relative name: it reads, and leaves nothing there
+        # (exporting the Icon table writes its streams out).
+        here = tempfile.mkdtemp(prefix="cwd-", dir=self.tmp)
+        shutil.copyfile(self.good, os.path.join(here, "good.msi"))
+        r = self.checker("good.msi", cwd=here)
         self.assertEqual(r.returncode, 0, r.stdout + r.stderr)
         self.assertIn("passes ICE38", r.stdout)
+        self.assertEqual(os.listdir(here), ["good.msi"])
 
     def test_each_breakage_is_named_by_its_rule_alone(self):
         for case, expected, breakage in BREAKAGES:
