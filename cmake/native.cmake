@@ -35,6 +35,8 @@ if(NOT PADWARDEN_SANITIZE)
   add_test(NAME workflow_check_cases COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/workflow/test_workflow_checks.py)
   # The winget manifests pass their own check, and each broken copy fails it by name.
   add_test(NAME winget_manifest COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/package/test_winget_manifest.py)
+  # The installer's validation rules: a good package passes, each broken copy is named by its rule.
+  add_test(NAME msi_rules_cases COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/package/test_check_msi_rules.py)
   # Includes point only down the layers; the cases prove the check fails when one points up.
   add_test(NAME include_order COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/layout/check_includes.py)
   add_test(NAME include_order_cases COMMAND python3 ${CMAKE_SOURCE_DIR}/tests/layout/test_check_includes.py)
