@@ -265,6 +265,22 @@ class Package(ToolTestCase):
         page = wait_for(lambda: self.wine.find(title="Padwarden Setup"), 60, what="the option page")[0]
         return proc, page
 
+    def finish_page(self, heading, untick=None):
+        """Waits for the closing page that shows `heading` and presses its Finish, with the box
+        `untick` unticked first (the pages themselves are the installer-ui tier's)."""
+        def find():
+            for window in self.wine.find(title="Padwarden Setup"):
+                texts = [c["text"] for c in self.controls(window["hwnd"]) if c["visible"]]
+                if heading in texts and "&Finish" in texts:
+                    return window
+            return None
+        page = wait_for(find, 60, what=f"the page {heading!r}")
+        if untick:
+            box = self.control(page["hwnd"], untick)
+            self.wine.probe("click", box["hwnd"], "-")
+            wait_for(lambda: self.wine.probe("check", box["hwnd"], "-").strip() == "0", 10, what="the unticked box")
+        self.wine.probe("click", self.control(page["hwnd"], "&Finish")["hwnd"], "-")
+
     def screenshot_of(self, title, name):
         """The window's own pixels: its X window, without the frame a window manager would draw."""
         wid = wait_for(lambda: self.desk.xdo("search", "--name", f"^{title}$").stdout.decode().split(), 10,
@@ -338,6 +354,7 @@ class Package(ToolTestCase):
                       self.wine.probe("text", box["hwnd"], 65535))
         self.desk.screenshot("package-downgrade-refused")
         self.wine.probe("click", box["hwnd"], 1)
+        self.finish_page("Setup failed")
         self.assertNotEqual(ui.wait(60), 0)
         # Windows shows it in the package's own error dialog instead, which Wine never opens: its
         # preview, a text and the seven buttons Windows picks from.
@@ -404,6 +421,7 @@ class Package(ToolTestCase):
         self.wine.probe("click", box["hwnd"], "-")
         wait_for(lambda: self.wine.probe("check", box["hwnd"], "-").strip() == "0", 10, what="the unticked box")
         self.wine.probe("click", self.control(page["hwnd"], "&Install")["hwnd"], "-")
+        self.finish_page("Padwarden is installed", untick="Start Padwarden &now")
         self.assertEqual(proc.wait(120), 0, self.log_text("options.log"))
         self.assert_installed(versions[0], run_value=False)
 
@@ -414,6 +432,7 @@ class Package(ToolTestCase):
         proc, page = self.open_option_page(self.new_msi, "cancelled.log")
         self.assertEqual(self.control(page["hwnd"], "&Start Padwarden when I log on")["check"], 0, "the kept choice")
         self.wine.probe("click", self.control(page["hwnd"], "Cancel")["hwnd"], "-")
+        self.finish_page("Setup was cancelled")
         # 1602, ended by the user; a Linux exit status keeps its low byte.
         self.assertEqual(proc.wait(60), 1602 & 0xFF)
         self.assert_installed(versions[1], run_value=False)
