@@ -212,6 +212,10 @@ class InstallerPages(ToolTestCase):
         self.assertEqual((ran("first.log"), ran("upgrade.log")), (True, False))
         wait_for(lambda: tool[0] not in harness.linux_pids(self.wine.prefix, "padwarden.exe"), 30,
                  what="the old copy ended")
+        # The copy the upgrade ended is started again once, by the client, not the execute sequence.
+        wait_for(lambda: harness.linux_pids(self.wine.prefix, "padwarden.exe"), 30, what="the restarted tool")
+        self.assertEqual(len(re.findall(r"Action start [\d:]+: StartToolAfterSetup\.", self.log_text("upgrade.log"))), 1)
+        self.assertRegex(self.log_text("upgrade.log"), r"Action ended [\d:]+: ExecuteAction\.[^\n]*\nAction start [\d:]+: StartToolAfterSetup\.")
 
 
 if __name__ == "__main__":
