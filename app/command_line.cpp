@@ -1,8 +1,6 @@
 #include "app/command_line.h"
 
-namespace {
-
-const Utf16* SkipProgramPath(const Utf16* p) {
+const Utf16* SkipCommandLineProgram(const Utf16* p) {
     while (*p == u' ' || *p == u'\t')
         ++p;
     if (*p == u'"') {
@@ -17,6 +15,8 @@ const Utf16* SkipProgramPath(const Utf16* p) {
     }
     return p;
 }
+
+namespace {
 
 // 1 when the argument at p is exactly word, ended by the line's end or a blank.
 int ArgumentIs(const Utf16* p, const char16_t* word) {
@@ -33,7 +33,7 @@ int IsDebugCommandLineText(const Utf16* commandLine) {
     if (commandLine == nullptr)
         return 0;
     // Skip the program path so that a hyphen in the install folder cannot hide the switch.
-    const Utf16* p = SkipProgramPath(commandLine);
+    const Utf16* p = SkipCommandLineProgram(commandLine);
     while (*p != 0 && *p != u'-')
         ++p;
     if (*p != u'-')
@@ -49,7 +49,7 @@ int IsDebugCommandLineText(const Utf16* commandLine) {
 SetupSwitch SetupSwitchOf(const Utf16* commandLine) {
     if (commandLine == nullptr)
         return SetupSwitch::None;
-    const Utf16* p = SkipProgramPath(commandLine);
+    const Utf16* p = SkipCommandLineProgram(commandLine);
     while (*p == u' ' || *p == u'\t')
         ++p;
     if (ArgumentIs(p, u"-exit"))
@@ -66,7 +66,7 @@ SetupSwitch SetupSwitchOf(const Utf16* commandLine) {
 int DriverResetSwitchOf(const Utf16* commandLine, Utf16* id, size_t capacity) {
     if (commandLine == nullptr || id == nullptr || capacity < 2)
         return 0;
-    const Utf16* p = SkipProgramPath(commandLine);
+    const Utf16* p = SkipCommandLineProgram(commandLine);
     while (*p == u' ' || *p == u'\t')
         ++p;
     static const char16_t kSwitch[] = u"-driver-reset";

@@ -3,6 +3,9 @@
 
 #include "core/text.h"
 
+// The line after the program's own path, its first token, quoted or not (leading blanks skipped).
+const Utf16* SkipCommandLineProgram(const Utf16* p);
+
 // 1 when the debug switch is on the command line: the first hyphen after the program's own path
 // (the first token, quoted or not) followed by exactly "debug"; later letters do not matter.
 int IsDebugCommandLineText(const Utf16* commandLine);

@@ -29,6 +29,7 @@ CommandDecision DecideCommand(const ToolState* state, uint64_t wParam) {
     case IDM_CONFIG: return {CommandAction::OpenToolSetting, 0};
     case IDM_MOVE_FF_SETTING: return {CommandAction::MigrateRumbleSettings, 0};
     case IDM_RUMBLE_VIEWER: return {CommandAction::OpenRumbleViewer, 0};
+    case IDM_APP_PROFILES: return {CommandAction::OpenApplicationProfiles, 0};
     default: return {CommandAction::None, 0};
     }
 }

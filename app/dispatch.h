@@ -25,6 +25,7 @@ enum class CommandAction {
     OpenToolSetting,
     MigrateRumbleSettings,
     OpenRumbleViewer,
+    OpenApplicationProfiles,
 };
 
 struct CommandDecision {

@@ -23,6 +23,8 @@ const Utf16* const kToolSettingNames[kToolSettingCount] = {
     u"IconAnimationSpeed",
 };
 
+const Utf16 kShowStateInTooltipName[] = u"ShowStateInTooltip";
+
 namespace {
 
 // Two's complement both ways: -1200 is stored as 0xFB50 and read back as -1200.

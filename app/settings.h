@@ -13,6 +13,10 @@ constexpr int kToolSettingCount = kPositionSettingCount + kDwordSettingCount;
 // dialog), then six 32-bit values.
 extern const Utf16* const kToolSettingNames[kToolSettingCount];
 
+// Beyond the twenty: the state tooltip. Written only while it is on, so that a user who never
+// turns it on keeps exactly the twenty values.
+extern const Utf16 kShowStateInTooltipName[];
+
 // The stored form of the settings, detached from the atomics of the Tool state.
 struct StoredToolSettings {
     uint16_t positions[kPositionSettingCount];

@@ -27,6 +27,9 @@ void LoadToolSettings(ToolState* state) {
             QueryExact(key, kToolSettingNames[i], &stored.positions[i]);
         for (int i = 0; i < kDwordSettingCount; ++i)
             QueryExact(key, kToolSettingNames[kPositionSettingCount + i], &stored.dwords[i]);
+        uint32_t showState = 0;
+        QueryExact(key, kShowStateInTooltipName, &showState);
+        state->showStateInTooltip = showState != 0 ? 1 : 0;
         RegCloseKey(key);
     }
     ClampToolSettings(&stored.dwords[0], &stored.dwords[5]);
@@ -46,6 +49,12 @@ int SaveToolSettings(const ToolState* state) {
     for (int i = 0; i < kDwordSettingCount; ++i)
         RegSetValueExW(key, W(kToolSettingNames[kPositionSettingCount + i]), 0, REG_DWORD,
                        reinterpret_cast<const BYTE*>(&stored.dwords[i]), sizeof(uint32_t));
+    const uint32_t showState = 1;
+    if (state->showStateInTooltip)
+        RegSetValueExW(key, W(kShowStateInTooltipName), 0, REG_DWORD,
+                       reinterpret_cast<const BYTE*>(&showState), sizeof showState);
+    else
+        RegDeleteValueW(key, W(kShowStateInTooltipName));
     RegCloseKey(key);
     return 1;
 }

@@ -15,14 +15,6 @@ const wchar_t kRestartValue[] = L"RestartAfterSetup";
 // cover a slow disk. An installer must not hang on a copy that will not end.
 constexpr DWORD kExitWaitMs = 10000;
 
-HWND FindRunningCopy() {
-    wchar_t className[256];
-    wchar_t caption[256];
-    LoadText(IDS_CLASS_NAME, className, 256);
-    LoadText(IDS_CAPTION, caption, 256);
-    return FindWindowW(className, caption);
-}
-
 // 1 when a running copy was found and has ended through its own Exit command.
 int EndRunningCopy() {
     HWND window = FindRunningCopy();
@@ -91,6 +83,14 @@ void ForgetStartupApproval() {
 }
 
 } // namespace
+
+HWND FindRunningCopy() {
+    wchar_t className[256];
+    wchar_t caption[256];
+    LoadText(IDS_CLASS_NAME, className, 256);
+    LoadText(IDS_CAPTION, caption, 256);
+    return FindWindowW(className, caption);
+}
 
 int RunSetupSwitch() {
     static_assert(sizeof(wchar_t) == sizeof(Utf16), "UTF-16 wide characters");

@@ -121,9 +121,13 @@ int StartUp(HINSTANCE instance) {
     Utf16 resetId[kInstanceIdChars];
     if (DriverResetSwitchOf(reinterpret_cast<const Utf16*>(GetCommandLineW()), resetId, kInstanceIdChars))
         return RunDriverResetCopy(resetId);
-    // Before the single-instance mutex: the copy that ends the running one must not be it.
+    // Before the single-instance mutex: the copy that ends the running one must not be it, nor
+    // the copy that hands it a command.
     if (!RunSetupSwitch())
         return 0;
+    const int remote = RunRemoteSwitch();
+    if (remote >= 0)
+        return remote;
     wchar_t mutexName[128];
     LoadText(IDS_MUTEX_NAME, mutexName, 128);
     HANDLE single = CreateMutexW(nullptr, TRUE, mutexName);
@@ -164,6 +168,7 @@ int StartUp(HINSTANCE instance) {
             // brings it back; a crash, a hang or a reboot does not.
             RegisterApplicationRestart(state->debugMode ? L"-debug" : L"",
                                        RESTART_NO_CRASH | RESTART_NO_HANG | RESTART_NO_REBOOT);
+            StartApplicationProfiles(state);
             RunMessageLoop(state);
         }
         EndRun(state, single);

@@ -82,6 +82,7 @@ void StopMonitor(ToolState* state) {
 }
 
 LRESULT MsgClose(ToolState* state, HWND window) {
+    StopApplicationProfiles(state);
     StopMonitor(state);
     if (state->enableTrayIcon)
         DeleteTrayIcon(state);
@@ -127,6 +128,14 @@ LRESULT MsgTimer(ToolState* state, HWND window, WPARAM id) {
             KillTimer(window, kDeviceBusyTimer);
         return 0;
     }
+    if (id == kAppSwitchTimer) {
+        ApplicationSwitchTimer(state);
+        return 0;
+    }
+    if (id == kAppForegroundTimer) {
+        ApplicationForegroundTimer(state);
+        return 0;
+    }
     if (id != kTrayRetryTimer)
         return 0;
     ++state->trayAddRetries;
@@ -164,6 +173,12 @@ LRESULT MsgDeviceOutcome(ToolState* state, WPARAM ticket) {
     if (!TakeDeviceOutcome(state, static_cast<uint32_t>(ticket), &outcome))
         return 0;
     const int transport = (ticket & 1u) ? kBthTransport : kUsbTransport;
+    if (outcome.kind == DeviceCommandKind::ApplyProfile && outcome.end == DeviceCommandEnd::Done &&
+        outcome.result == 1)
+        NoteAppliedProfile(state, transport, static_cast<uint32_t>(ticket), outcome.profileIndex);
+    // A command from the command line is answered there, never with a box.
+    if (AnswerRemoteOutcome(static_cast<uint32_t>(ticket), outcome))
+        return 0;
     if (outcome.kind == DeviceCommandKind::DriverReset) {
         FinishDriverReset(state, transport,
                           outcome.end == DeviceCommandEnd::Busy ? ResetOutcome::Busy
@@ -330,6 +345,10 @@ LRESULT MsgCommand(ToolState* state, HWND window, WPARAM wParam) {
         OpenModelessDialog(state, &state->ffDriverPlace.open, IDD_FF_INFORMATION, FfInformationDlgProc);
         break;
     case CommandAction::MigrateRumbleSettings: RunRumbleMigrationCommand(state); break;
+    case CommandAction::OpenApplicationProfiles:
+        OpenModelessDialog(state, &state->applicationProfilesPlace.open, IDD_APP_PROFILES,
+                           ApplicationProfilesDlgProc);
+        break;
     case CommandAction::OpenRumbleViewer:
         LoadCommonControls();
         DialogBoxParamW(static_cast<HINSTANCE>(state->instance), MAKEINTRESOURCEW(IDD_RUMBLE_VIEWER), window,
@@ -363,7 +382,13 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_DEVICECHANGE: return MsgDeviceChange(state, window, wParam, lParam);
     case WM_TIMER: return MsgTimer(state, window, wParam);
     case kDeviceOutcomeMessage: return MsgDeviceOutcome(state, wParam);
+    case WM_COPYDATA: return MsgRemoteRequest(state, window, wParam, lParam);
     case kTrayCallbackMessage: return MsgTrayCallback(state, wParam, lParam);
+    case kConnectionMessage:
+        ApplicationConnectionChanged(state, static_cast<int>(wParam), lParam != 0);
+        return 0;
+    case kAppProgramEndedMessage: ApplicationProgramEnded(state, static_cast<uint32_t>(wParam)); return 0;
+    case kAppRulesChangedMessage: ReloadApplicationProfiles(state); return 0;
     // The scaling changed: the tray wants pictures of another size.
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:

@@ -48,6 +48,7 @@ struct DeviceCommandOutcome {
     DeviceCommandEnd end = DeviceCommandEnd::Done;
     int32_t result = 0; // the operation's own result; for a reset a ResetOutcome
     uint32_t infoType = 0;
+    uint32_t profileIndex = 0;
     uint8_t record[kDriverInfoSize] = {}; // the debug query's answer
 };
 

@@ -68,9 +68,10 @@ void LoadCommonControls() {
                                     : nullptr;
     if (init == nullptr)
         return;
-    // The up-down control of the settings dialog and the battery bar need their classes registered.
-    INITCOMMONCONTROLSEX classes = {sizeof classes,
-                                    ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    // The up-down control of the settings dialog, the battery bar and the application profiles'
+    // list need their classes registered.
+    INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS |
+                                                        ICC_STANDARD_CLASSES | ICC_LISTVIEW_CLASSES};
     loaded = init(&classes) ? 1 : 0;
 }
 

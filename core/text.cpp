@@ -65,3 +65,17 @@ void TrimCutSurrogate(Utf16* text, size_t capacity) {
     if (n > 0 && n < capacity && IsHighSurrogate(text[n - 1]))
         text[n - 1] = 0;
 }
+
+size_t WriteDecimal(Utf16* out, size_t at, size_t capacity, uint32_t value, int width) {
+    char digits[12];
+    int n = 0;
+    do {
+        digits[n++] = static_cast<char>('0' + value % 10);
+        value /= 10;
+    } while (value != 0 && n < 11);
+    while (n < width && n < 11)
+        digits[n++] = '0';
+    while (n > 0 && at + 1 < capacity)
+        out[at++] = static_cast<Utf16>(digits[--n]);
+    return at;
+}

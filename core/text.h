@@ -14,6 +14,9 @@ int CopyUtf16(Utf16* dest, size_t capacity, const Utf16* src);
 int AppendUtf16(Utf16* dest, size_t capacity, const Utf16* src);
 // Appends ASCII text (formatting output) to a UTF-16 buffer, bounded by capacity.
 int AppendAscii(Utf16* dest, size_t capacity, const char* src);
+// Writes `value` in decimal at out[at], led by zeros to `width` digits, as far as capacity-1
+// allows; the position after it. Does not terminate.
+size_t WriteDecimal(Utf16* out, size_t at, size_t capacity, uint32_t value, int width);
 int EqualUtf16(const Utf16* a, const Utf16* b);
 // Copies at most capacity-1 units, never ending on the first half of a surrogate pair; returns 1
 // when nothing was cut.

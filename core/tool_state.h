@@ -5,6 +5,7 @@
 // are atomics so that every read sees a whole, current value.
 #pragma once
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <mutex>
 
@@ -14,6 +15,7 @@
 #include "core/device_command.h"
 
 struct ProfileRecord;
+struct ApplicationProfiles;
 
 using WindowHandle = void*;
 using ModuleHandle = void*;
@@ -47,6 +49,24 @@ struct NotifyIconStorage {
 constexpr int kTrayIconCount = 7;
 constexpr int kRumbleSlotCount = 32;
 constexpr int kBatteryLogBytes = 15;
+// The notification area keeps a tooltip of 128 units with the terminator.
+constexpr size_t kTrayTipUnits = 128;
+// The file name of the program whose rule chose a profile, as the tooltip and -status name it.
+constexpr size_t kAppliedRuleChars = 64;
+constexpr size_t kFrontProgramChars = 260;
+
+// What the state tooltip tells beyond the connection flags; Monitor thread only.
+struct TrayTipWatch {
+    int32_t usbWaiting = 0;
+    int32_t bthWaiting = 0;
+    uint8_t battery = 0;
+    // Bluetooth went after a pass read its battery, at this minute of the local day.
+    int32_t bthSeen = 0;
+    int32_t bthGone = 0;
+    uint32_t lastSeenMinute = 0;
+    // The text last sent; empty until the first, which the caption stands for.
+    Utf16 sent[kTrayTipUnits] = {};
+};
 
 struct ToolState {
     Utf16 className[256] = {};
@@ -155,9 +175,30 @@ struct ToolState {
     // One device worker per transport (0 USB, 1 Bluetooth): a device that never answers holds up
     // its own commands only.
     DeviceCommandQueue deviceQueues[2];
+    // The last discovery passed over a joystick that refused its first read: once the driver
+    // answers it again, no device notice says so, so the Monitor thread looks again now and then.
+    SharedI32 discoveryPassedOver{0};
     // An administrator whose process runs without elevation: a driver reset asks for consent and
     // runs in an elevated copy.
     int32_t resetNeedsConsent = 0;
+    // Beyond the twenty settings: the tooltip tells the controllers' state (ShowStateInTooltip).
+    SharedI32 showStateInTooltip{0};
+    // The profile last applied on each transport, by the menu or the command line: its index + 1,
+    // 0 for none. Written by the window thread, read by the Monitor thread's tooltip.
+    SharedU32 appliedProfile[2]{};
+    TrayTipWatch trayTipWatch;
+    // Application profiles (app/app_switch_win.cpp): the rules and the switching, null until
+    // start-up loads them.
+    ApplicationProfiles* applicationProfiles = nullptr;
+    // Who chose the profile in appliedProfile: 0 by hand (or none), 1 the rule of the program
+    // named in appliedRule, 2 the rule for when no listed program is in front. Under appliedLock.
+    mutable std::mutex appliedLock;
+    int32_t appliedChooser[2] = {};
+    Utf16 appliedRule[2][kAppliedRuleChars] = {};
+    // The last program of another process in front, for the dialog's "Add the program in
+    // front"; window thread only.
+    Utf16 lastFrontProgram[kFrontProgramChars] = {};
+    DialogPlace applicationProfilesPlace;
 };
 
 // Resets every member to zero and sets the defaults (poll

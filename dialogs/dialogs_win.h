@@ -11,3 +11,8 @@ INT_PTR CALLBACK BthInformationDlgProc(HWND dialog, UINT message, WPARAM wParam,
 INT_PTR CALLBACK DebugInfoDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK UsbAutoFireDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 INT_PTR CALLBACK BthAutoFireDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Application profiles; OK posts kAppRulesChangedMessage to the hidden window once the rules are
+// saved.
+INT_PTR CALLBACK ApplicationProfilesDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+constexpr UINT kAppRulesChangedMessage = WM_APP + 5;

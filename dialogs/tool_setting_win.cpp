@@ -26,6 +26,7 @@ INT_PTR InitToolSetting(HWND dialog, ToolState* state) {
     CheckDlgButton(dialog, IDC_NOTIFY_PS_BUTTON, state->enableNotifyPSButton ? BST_CHECKED : BST_UNCHECKED);
     CheckDlgButton(dialog, IDC_NOTIFY_LOW_BATTERY,
                    state->enableNotifyLowBattery ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_SHOW_STATE_TIP, state->showStateInTooltip ? BST_CHECKED : BST_UNCHECKED);
     EnableSpeedControls(dialog, state->enableAnimationIcon != 0);
     HWND logging = GetDlgItem(dialog, IDC_ENABLE_DEBUG_LOGGING);
     EnableWindow(logging, state->debugMode != 0);
@@ -50,6 +51,9 @@ INT_PTR ApplyToolSetting(HWND dialog, ToolState* state) {
     state->enableAnimationIcon = IsDlgButtonChecked(dialog, IDC_ENABLE_ANIMATION) == BST_CHECKED ? 1 : 0;
     state->enableNotifyPSButton = IsDlgButtonChecked(dialog, IDC_NOTIFY_PS_BUTTON) == BST_CHECKED ? 1 : 0;
     state->enableNotifyLowBattery = IsDlgButtonChecked(dialog, IDC_NOTIFY_LOW_BATTERY) == BST_CHECKED ? 1 : 0;
+    const int32_t showState = IsDlgButtonChecked(dialog, IDC_SHOW_STATE_TIP) == BST_CHECKED ? 1 : 0;
+    if (showState != state->showStateInTooltip.exchange(showState))
+        EventSet(&state->wakeEvent); // the next pass sends the new tooltip at once
     // The box's own text, not the up-down's position: the control answers any text it cannot
     // place (0, 301, letters) with an error that read as a number is the slowest speed.
     wchar_t typed[32] = {};

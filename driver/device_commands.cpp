@@ -193,6 +193,7 @@ void RunDeviceCommand(ToolState* state, int transport, const DeviceCommand& comm
                       CommandClock::time_point deadline, DeviceCommandOutcome* outcome) {
     outcome->kind = command.kind;
     outcome->infoType = command.infoType;
+    outcome->profileIndex = command.profileIndex;
     outcome->end = DeviceCommandEnd::Done;
     const int32_t result = RunOperation(state, transport, command, deadline, outcome);
     const int busy = command.kind == DeviceCommandKind::DriverReset

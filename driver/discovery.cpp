@@ -42,8 +42,10 @@ int ReadCandidateAnswer(ToolState* state, const Utf16* path, DeviceHandle device
     if (usagePage != kUsagePageGenericDesktop || usage != kUsageJoystick)
         return 0;
     PrepareReadBuffer(answer);
-    if (!GetFeatureReport(device, answer, kReportSize))
+    if (!GetFeatureReport(device, answer, kReportSize)) {
+        state->discoveryPassedOver = 1;
         return 0;
+    }
     if (ClassifyDeviceTag(answer) == TagKind::Debug) {
         // A discovery on the other thread may have placed this device since it was checked, and
         // a query may own its debug mode now: ending it only under that transport's lock keeps
@@ -243,6 +245,7 @@ int DiscoverDevices(ToolState* state) {
     HidDeviceList* list = OpenHidDeviceList();
     if (list == nullptr)
         return 0;
+    state->discoveryPassedOver = 0;
     int placed = 0;
     Utf16 path[kDevicePathChars];
     for (uint32_t index = 0; index != UINT32_MAX; ++index) {

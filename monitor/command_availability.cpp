@@ -30,7 +30,8 @@ CommandAvailability CommandAvailabilityOf(const ToolState* state, uint32_t id) {
     case IDM_RUMBLE_PERMISSION: return {rumbleUp, 1, state->rumbleEnabled.load() != 0};
     case IDM_EXIT:
     case IDM_VERSION:
-    case IDM_CONFIG: return {1, 1, 0};
+    case IDM_CONFIG:
+    case IDM_APP_PROFILES: return {1, 1, 0};
     case IDM_MOVE_FF_SETTING: return {admin, admin, 0};
     // Only the debug menu holds the viewer, and it needs the block to show.
     case IDM_RUMBLE_VIEWER: return {1, state->debugMode != 0 && state->rumbleBlock != nullptr, 0};

@@ -6,7 +6,9 @@
 #include "driver/discovery.h"
 #include "driver/control_report.h"
 #include "driver/driver_link.h"
+#include "monitor/battery_log.h"
 #include "monitor/tray_icon.h"
+#include "monitor/tray_tip.h"
 
 namespace {
 
@@ -134,16 +136,39 @@ void PollPass(ToolState* state) {
     DecidePass(state, usbAnswered, bthAnswered);
 }
 
-void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
+namespace {
+
+// Keeps what the state tooltip tells beyond the flags: who waits, and the battery Bluetooth had
+// when it went.
+void WatchForTip(ToolState* state, int usbWaiting, int bthWaiting, int bthRead, uint8_t battery) {
+    TrayTipWatch& w = state->trayTipWatch;
+    w.usbWaiting = usbWaiting;
+    w.bthWaiting = bthWaiting;
+    if (bthRead) {
+        w.battery = battery;
+        w.bthSeen = 1;
+        w.bthGone = 0;
+    } else if (!state->bthConnected && w.bthSeen) {
+        uint32_t hour = 0, minute = 0, second = 0;
+        GetLocalClock(&hour, &minute, &second);
+        w.lastSeenMinute = (hour % 24) * 60 + minute % 60;
+        w.bthSeen = 0;
+        w.bthGone = 1;
+    }
+}
+
+void DecideLinks(ToolState* state, int usbAnswered, int bthAnswered) {
     if (!usbAnswered && !bthAnswered) {
         state->usbConnected = 0;
         state->bthConnected = 0;
         state->rumbleActive = 0;
         state->statusBits = kIconBase;
         SetIconMode(state, kIconModeCycle);
+        WatchForTip(state, 0, 0, 0, 0);
         return;
     }
-    int usbWaiting = 0, bthWaiting = 0, lowBattery = 0;
+    int usbWaiting = 0, bthWaiting = 0, lowBattery = 0, bthRead = 0;
+    uint8_t battery = 0;
     const int usbUp = state->usbDeviceCount.load() != 0;
     const int bthUp = state->bthDeviceCount.load() != 0;
     if (usbUp) {
@@ -159,7 +184,6 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         state->bthConnected = 1;
         state->statusBits |= kIconBluetooth;
         uint32_t status;
-        uint8_t battery;
         {
             std::lock_guard<std::mutex> hold(state->bthDevices[0].recordLock);
             status = DriverStatusOf(state->bthDevices[0]);
@@ -168,6 +192,7 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         if (status == 4) {
             bthWaiting = 1;
         } else {
+            bthRead = 1;
             lowBattery = battery <= 2;
             if (state->debugMode && state->batteryLogEnabled)
                 WriteBatteryLogLine(state);
@@ -194,6 +219,19 @@ void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
         SetIconMode(state, kIconModeLowBattery);
     else
         SetIconMode(state, waiting ? kIconModePsWait : kIconModeCycle);
+    WatchForTip(state, usbWaiting, bthWaiting, bthRead, battery);
+}
+
+} // namespace
+
+void DecidePass(ToolState* state, int usbAnswered, int bthAnswered) {
+    const int before[2] = {state->usbConnected.load(), state->bthConnected.load()};
+    DecideLinks(state, usbAnswered, bthAnswered);
+    const int after[2] = {state->usbConnected.load(), state->bthConnected.load()};
+    for (int transport = 0; transport < 2; ++transport)
+        if (before[transport] != after[transport])
+            TellConnectionChange(state, transport, after[transport]);
+    RefreshTrayTip(state);
 }
 
 void PauseCheck(ToolState* state) {
@@ -244,9 +282,16 @@ void MonitorThreadMain(ToolState* state) {
     state->monitorExited = 0;
     DiscoverDevices(state);
     SetIconMode(state, kIconModeCycle);
+    auto retryAt = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPassedOverRetryMs);
     while (state->running) {
         // A wake that comes during the pass is not lost: the wait below then returns at once.
         EventReset(&state->wakeEvent);
+        const auto now = std::chrono::steady_clock::now();
+        if (state->discoveryPassedOver.load() && now >= retryAt &&
+            (state->usbDeviceCount.load() == 0 || state->bthDeviceCount.load() == 0)) {
+            state->deviceWork |= kDeviceWorkDiscover;
+            retryAt = now + std::chrono::milliseconds(kPassedOverRetryMs);
+        }
         RunDeviceWork(state);
         PollPass(state);
         ++state->monitorPasses;

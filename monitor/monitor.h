@@ -45,6 +45,8 @@ void WakeMonitor(ToolState* state);
 // window thread asks the Monitor thread, which does the work before its next pass.
 constexpr uint32_t kDeviceWorkRediscover = 1; // close every device, then discover
 constexpr uint32_t kDeviceWorkDiscover = 2;   // fill the empty slots, leave the open ones alone
+// How often an empty slot is looked for again while a joystick refused its first read.
+constexpr uint32_t kPassedOverRetryMs = 3000;
 void RequestDeviceWork(ToolState* state, uint32_t work);
 // The Monitor thread's side: the notices left to it, then the requested work.
 void RunDeviceWork(ToolState* state);
@@ -53,3 +55,6 @@ void RunDeviceWork(ToolState* state);
 void ModifyTrayIcon(ToolState* state);
 // Battery-log port, called once per pass in debug mode with logging on.
 void WriteBatteryLogLine(ToolState* state);
+// Port: tells the window thread that a transport's controller came (up 1) or went (up 0), as a
+// pass decided it; posted, never waited for (tray_win.cpp).
+void TellConnectionChange(ToolState* state, int transport, int up);

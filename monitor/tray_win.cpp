@@ -6,6 +6,7 @@
 #include "monitor/command_availability.h"
 #include "monitor/menu_model.h"
 #include "monitor/tray_icon.h"
+#include "monitor/tray_tip.h"
 #include "profiles/profile_library.h"
 #include "profiles/profile_record.h"
 #include "core/scope_win.h"
@@ -374,6 +375,51 @@ void ModifyTrayIcon(ToolState* state) {
     }
 }
 
+void LoadTrayTipTexts(TrayTipTexts* texts) {
+    struct Line {
+        UINT id;
+        Utf16* out;
+    };
+    const Line lines[] = {
+        {IDS_TIP_USB_CONNECTED, texts->usbConnected},
+        {IDS_TIP_USB_WAITING, texts->usbWaiting},
+        {IDS_TIP_USB_NONE, texts->usbNone},
+        {IDS_TIP_BTH_CONNECTED, texts->bthConnected},
+        {IDS_TIP_BTH_LEVEL, texts->bthLevel},
+        {IDS_TIP_BTH_CHARGING, texts->bthCharging},
+        {IDS_TIP_BTH_FULL, texts->bthFull},
+        {IDS_TIP_BTH_WAITING, texts->bthWaiting},
+        {IDS_TIP_BTH_NONE, texts->bthNone},
+        {IDS_TIP_BTH_LAST_LEVEL, texts->bthLastLevel},
+        {IDS_TIP_BTH_LAST_SEEN, texts->bthLastSeen},
+        {IDS_TIP_FF_NONE, texts->ffNone},
+        {IDS_TIP_FF_ONE, texts->ffOne},
+        {IDS_TIP_FF_MANY, texts->ffMany},
+        {IDS_TIP_NO_LISTED, texts->noListed},
+    };
+    for (const Line& line : lines)
+        LoadText(line.id, W(line.out), static_cast<int>(kTrayTipTextUnits));
+}
+
+void TellConnectionChange(ToolState* state, int transport, int up) {
+    if (state->mainWindow != nullptr)
+        PostMessageW(static_cast<HWND>(state->mainWindow), kConnectionMessage, static_cast<WPARAM>(transport),
+                     up ? 1 : 0);
+}
+
+void SendTrayTip(ToolState* state, const Utf16* tip) {
+    NOTIFYICONDATAW copy;
+    {
+        std::lock_guard<std::mutex> hold(state->trayLock);
+        lstrcpynW(Record(state)->szTip, W(tip), static_cast<int>(kTrayTipUnits));
+        if (!state->trayIconShown)
+            return; // the next add carries it
+        BeginTrayCall(state, &copy);
+    }
+    Shell_NotifyIconW(NIM_MODIFY, &copy);
+    EndTrayCall(state);
+}
+
 void DeleteTrayIcon(ToolState* state) {
     NOTIFYICONDATAW copy;
     {
@@ -396,8 +442,11 @@ HMENU BuildProfileMenu(ToolState* state, int transport) {
         info.fMask = MIIM_ID | MIIM_STRING | MIIM_FTYPE | MIIM_STATE;
         info.fType = MFT_STRING;
         info.wID = ProfileCommandId(transport, i);
-        // A refused file keeps its place, greyed, so the other profiles keep their ids.
+        // A refused file keeps its place, greyed, so the other profiles keep their ids. The tick
+        // marks the profile last applied on this transport, by hand or by an application rule.
         info.fState = CommandAvailabilityOf(state, info.wID).enabled ? 0 : MFS_GRAYED;
+        if (state->appliedProfile[transport ? 1 : 0].load() == i + 1)
+            info.fState |= MFS_CHECKED;
         Utf16 title[kProfileTitleChars];
         if (!ProfileMenuText(state, i, title, kProfileTitleChars))
             LoadText(IDS_PROFILE_UNREADABLE, W(title), kProfileTitleChars);

@@ -5,6 +5,8 @@
 #include "monitor/monitor.h" // ModifyTrayIcon, which the Monitor thread calls
 
 constexpr UINT kTrayCallbackMessage = WM_APP + 1;
+// From the Monitor thread: wParam the transport (0 USB, 1 Bluetooth), lParam 1 came, 0 went.
+constexpr UINT kConnectionMessage = WM_APP + 3;
 // The icon's id with the notification area. It is the number the tool has always used, and that
 // number is also the first picture's resource id (IDI_TRAY_BASE); nothing ties the two.
 constexpr UINT kTrayIconId = 201;

@@ -338,7 +338,21 @@ int Help() {
         "  --restart-delay MS  how long a device restart takes\n"
         "Without --script and --stdin it starts with one USB and one Bluetooth device.\n" +
         SimScriptHelp() +
-        "  query-remove N [veto]   ask the watches of device N whether it may go (pipe clients)\n";
+        "  query-remove N [veto]   ask the watches of device N whether it may go (pipe clients)\n"
+        "What the tool makes of the values (device 1 is USB, 2 Bluetooth, as started):\n"
+        "  battery V   0..5 the level (the icon shows low battery at 2 or less, once the notice is\n"
+        "              on in the tool's settings: it is off by default); 0xEF full; 16 or more charging\n"
+        "  status V    USB: 0 waiting for the PS button (the icon blinks it), 1 running.\n"
+        "              Bluetooth: 4 waiting for the PS button; 18 running; 0 initializing, 1 reading\n"
+        "              the device, 2/3 setting up and starting the link, 5 reading its name, 10 role\n"
+        "              change, 11 HID set-up, 12/13 running (1)/(2), 14/16 waking from sleep,\n"
+        "              15 disconnected by a stop negotiation, 17 disconnected by the user\n"
+        "  mode V      0 normal, 1 advanced; error V   0 no error, any other shows as ---\n"
+        "  link-quality, power, hci, lmp, manufacturer, adapter, remote: shown as they are in the\n"
+        "              tool's Bluetooth driver information\n"
+        "Icon states: unplug 2 (USB only), unplug 1 (Bluetooth only), set 1 status 0 and set 2\n"
+        "status 4 (the PS-button wait), set 2 battery 1 (low battery, with the notice on), a\n"
+        "force-feedback client (ffsim.exe) for the rumble wave.\n";
     std::fputs(text.c_str(), stdout);
     std::fflush(stdout);
     return 0;
