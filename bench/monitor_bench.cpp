@@ -4,13 +4,16 @@
 
 #include <atomic>
 #include <cstdlib>
+#include <chrono>
 #include <new>
+#include <thread>
 
 #include "core/ui_port.h"
 #include "bench/bench_allocations.h"
 #include "driver/discovery.h"
 #include "monitor/battery_log.h"
 #include "monitor/monitor.h"
+#include "monitor/tray_tip.h"
 #include "sim/sim_driver.h"
 
 namespace {
@@ -36,6 +39,9 @@ void operator delete(void* p, size_t) noexcept {
 
 // The benchmark's own platform: nothing is shown or written.
 void ModifyTrayIcon(ToolState*) {}
+void LoadTrayTipTexts(TrayTipTexts*) {}
+void SendTrayTip(ToolState*, const Utf16*) {}
+void TellConnectionChange(ToolState*, int, int) {}
 void ShowErrorMessage(WindowHandle, uint32_t) {}
 void GetLocalClock(uint32_t* h, uint32_t* m, uint32_t* s) {
     *h = *m = *s = 0;
@@ -97,6 +103,38 @@ void BM_PassWithSimulatedExchanges(benchmark::State& run) {
     CloseDevices(&state);
 }
 BENCHMARK(BM_PassWithSimulatedExchanges)->Iterations(2000);
+
+// The thread's pace: milliseconds between passes with two controllers (the interval, 20 here) and
+// with nothing to watch (kIdlePassMs). Printed only: the suite's tests hold no clock bound.
+void BM_ThreadPassSpacing(benchmark::State& run) {
+    using Clock = std::chrono::steady_clock;
+    ToolState& state = StateWithBothDevices();
+    CloseDevices(&state);
+    state.threadInterval = 20;
+    state.running = 1;
+    auto spacing = [&state](std::chrono::milliseconds span) {
+        const uint32_t from = state.monitorPasses;
+        const auto start = Clock::now();
+        std::this_thread::sleep_for(span);
+        const double ms = std::chrono::duration<double, std::milli>(Clock::now() - start).count();
+        const uint32_t passes = state.monitorPasses - from;
+        return passes ? ms / passes : ms;
+    };
+    for (auto _ : run) {
+        std::thread thread(MonitorThreadMain, &state);
+        spacing(std::chrono::milliseconds(100));
+        run.counters["busy_ms_per_pass"] = spacing(std::chrono::milliseconds(500));
+        SimReset();
+        CloseDevices(&state);
+        WakeMonitor(&state);
+        spacing(std::chrono::milliseconds(100));
+        run.counters["idle_ms_per_pass"] = spacing(std::chrono::milliseconds(3000));
+        state.running = 0;
+        WakeMonitor(&state);
+        thread.join();
+    }
+}
+BENCHMARK(BM_ThreadPassSpacing)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 

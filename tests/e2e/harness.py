@@ -115,6 +115,7 @@ class Wine:
             self.run(["wineserver", "-k"], timeout=30)
             self.run(["wineserver", "-w"], timeout=60)
             self.start_server()
+        self.wait_ready()
 
     def start_server(self):
         # The server outlives the program that starts it and would inherit that program's output
@@ -122,9 +123,23 @@ class Wine:
         subprocess.run(["wineserver", "-p"], env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=30)
 
-    def set_lang(self, lang):
-        self.env["LANG"] = lang
-        self.env["LC_ALL"] = lang
+    def wait_ready(self, timeout=300):
+        """Waits until a probe lists the shell's taskbar window. A fresh server's first program
+        runs wineboot and waits for it (five minutes on a prefix's first start); explorer, which
+        owns the desktop, starts with the first window call. A program that starts before all that
+        is done is not a test's result."""
+        argv = ["wine", os.path.join(BUILD, "winprobe.exe"), "windows"]
+        deadline = time.monotonic() + timeout
+        while True:
+            r = self.run(argv, timeout=timeout)
+            if r.returncode == 0 and "\tShell_TrayWnd\t" in r.stdout.decode("utf-8", "replace"):
+                return
+            if time.monotonic() > deadline:
+                raise AssertionError(f"the prefix {self.prefix} never got ready: the probe ended with "
+                                     f"{r.returncode}: {r.stdout[:300]!r} {r.stderr[:300]!r}")
+            print(f"prefix not ready yet: the probe ended with {r.returncode} and {len(r.stdout)} bytes",
+                  file=sys.stderr, flush=True)
+            time.sleep(0.5)
 
     def start(self, exe, *args, cwd=None, stderr=None):
         proc = subprocess.Popen(["wine", os.path.join(BUILD, exe), *args], env=self.env, cwd=cwd or BUILD,
@@ -222,6 +237,7 @@ class Wine:
         self.run(["wineserver", "-w"], timeout=60)
         if restart:
             self.start_server()
+            self.wait_ready()
         for p in self.procs:
             try:
                 p.wait(10)
@@ -262,9 +278,13 @@ class Desktop:
 
     def click_tray_icon(self, button=3, index=0):
         x, y, _, h = wait_for(self.tray_geometry, 20, what="the tray window")
+        # Wine's tray takes a click only once it has seen the pointer on the icon.
         self.xdo("mousemove", x + 10 + index * h, y + h // 2)
         time.sleep(0.2)
+        # The moment of the click, on the clock the probes in the prefix read too.
+        clicked = time.time()
         self.xdo("click", button)
+        return clicked
 
     def key(self, *keys):
         for k in keys:
@@ -326,22 +346,106 @@ class ToolTestCase(unittest.TestCase):
         return proc
 
     def open_menu(self):
-        self.desk.click_tray_icon()
-        return wait_for(lambda: self.wine.find(cls="#32768"), 10, what="the tray menu")
+        """Opens the menu to walk it. How soon it opens is `menu_opens_within`'s business: a click
+        that Wine's tray lets fall is reported and made once more."""
+        for attempt in (1, 2):
+            self.desk.click_tray_icon()
+            try:
+                return wait_for(lambda: self.wine.find(cls="#32768"), 10, what="the tray menu")
+            except AssertionError:
+                if attempt == 2:
+                    raise
+                alive = self.wine.probe("send", self.tool_windows()[0]["hwnd"], 0, 0, 0, 2000, check=False).strip()
+                sys.stderr.write(f"\nno menu 10 s after a click on the icon (the tool answers: {alive == '0'}, "
+                                 f"windows: {[(w['class'], w['title']) for w in self.wine.find()]}); once more\n")
+                self.desk.xdo("mousemove", 600, 500)
 
     def menu_opens_within(self, seconds):
-        """Opens the menu, which must come within `seconds` of the click, and closes it again."""
-        self.desk.click_tray_icon()
-        wait_for(lambda: self.wine.find(cls="#32768"), seconds, step=0.05, what=f"the menu within {seconds} s")
-        self.desk.key("Escape")
-        wait_for(lambda: not self.wine.find(cls="#32768"), 5, what="the menu closed")
+        """Opens the menu, which must come within `seconds` of the click, and closes it again. The
+        probe that times it watches from before the click, so Wine's start of a probe is not timed."""
+        with MenuWatch(self.wine) as watch:
+            clicked = self.desk.click_tray_icon()
+            counts = watch.wait(lambda c: c[-1][0] > 0, max(10, 3 * seconds), "the menu")
+            opened = next(t for n, t in counts if n > 0)
+            self.desk.key("Escape")
+            watch.wait(lambda c: c[-1][0] == 0, 5, "the menu closed")
         # Away from the icon: its tooltip would swallow the next click.
         self.desk.xdo("mousemove", 600, 500)
+        # Closed first, so that a slow menu fails this check alone.
+        self.assertLessEqual(opened - clicked, seconds, f"the menu opened {opened - clicked:.2f} s after the click")
 
     def choose_from_bottom(self, steps):
         """Opens the menu and picks the item `steps` places from its bottom (1 = Exit)."""
         self.open_menu()
         self.desk.key(*(["Up"] * steps), "Return")
+
+    def submenu_opens(self, *keys):
+        """Opens the menu, walks `keys` to a popup item and presses Right: whether its sub-menu
+        opened. Told from what the menu did with the keys, not from a pause: a live item shows its
+        sub-menu; on a greyed one Right does nothing, so an Escape after it closes the whole menu,
+        which with a sub-menu open it would not."""
+        with MenuWatch(self.wine) as watch:
+            self.desk.click_tray_icon()
+            watch.wait(lambda c: c[-1][0] == 1, 10, "the tray menu")
+            self.desk.key(*keys, "Right")
+            deepest = lambda c: max(n for n, _ in c)
+            if watch.wait(lambda c: deepest(c) >= 2, 1.0, "the sub-menu", fail=False):
+                self.desk.key("Escape", "Escape")
+                watch.wait(lambda c: c[-1][0] == 0, 5, "the menu closed")
+                return True
+            self.desk.key("Escape")
+            counts = watch.wait(lambda c: deepest(c) >= 2 or c[-1][0] == 0, 10, "the Escape taken")
+            if deepest(counts) < 2:
+                return False
+            # A sub-menu that came late took that Escape; the menu itself is still open.
+            watch.wait(lambda c: c[-1][0] == 1 and deepest(c) >= 2, 5, "the sub-menu closed")
+            self.desk.key("Escape")
+            watch.wait(lambda c: c[-1][0] == 0, 5, "the menu closed")
+            return True
+
+
+class MenuWatch:
+    """The number of open menus at each change, as `winprobe menu-watch` sees it from inside the
+    prefix, with the system time of each change. Ready before it returns, with no menu open."""
+
+    def __init__(self, wine, seconds=60):
+        self.proc, self.out = wine.probe_background("menu-watch", int(seconds * 1000))
+        first = wait_for(self.counts, 60, what="the menu watch to start")[0][0]
+        if first:
+            self.close()
+            raise AssertionError(f"{first} menus open before the watch began")
+
+    def counts(self):
+        """[(open menus, time)] so far, the first count included."""
+        # pread: the probe shares this file's offset, so reading must not move it.
+        data = os.pread(self.out.fileno(), 1 << 16, 0).decode("utf-8", "replace").replace("\r", "")
+        rows = [line.split() for line in data.split("\n")[:-1]]  # the last one may be half written
+        return [(int(r[0]), float(r[1])) for r in rows if len(r) == 2 and r[0].isdigit()]
+
+    def wait(self, predicate, timeout, what, fail=True):
+        """The counts once `predicate` holds of them; None past `timeout` unless `fail`."""
+        deadline = time.time() + timeout
+        while True:
+            counts = self.counts()
+            if counts and predicate(counts):
+                return counts
+            if time.time() >= deadline:
+                if fail:
+                    raise AssertionError(f"timed out after {timeout}s waiting for {what} (open menus: {counts})")
+                return None
+            time.sleep(0.02)
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.terminate()
+        self.proc.wait(10)
+        self.out.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
 
 
 class DriverCase(ToolTestCase):
@@ -405,6 +509,18 @@ class DriverCase(ToolTestCase):
 
     def lines_since(self, mark, pattern=""):
         return [l for l in self.log_text().splitlines()[mark:] if re.search(pattern, l)]
+
+    def pass_decided(self, mark=0, usb="ok", bth="ok"):
+        """Waits for a poll pass after `mark` whose USB and Bluetooth reads ended `usb` and `bth`
+        ("ok" or "failed"), then for the next pass's first read: the tool decides what a pass
+        found before it starts another, so its menu and icon show that pass by then."""
+        def decided():
+            reads = self.lines_since(mark, r"^GET dev=[12] ")
+            for i in range(len(reads) - 1):
+                if reads[i].startswith(f"GET dev=1 {usb}") and reads[i + 1].startswith(f"GET dev=2 {bth}"):
+                    return any(l.startswith("GET dev=1 ") for l in reads[i + 2:])
+            return False
+        wait_for(decided, 30, what=f"a pass that found USB {usb} and Bluetooth {bth}, and the next")
 
 
 def main():
@@ -545,14 +661,19 @@ def linux_pid(prefix, exe):
 
 
 def private_kb(pid):
-    """Private memory of a Linux process in KB (its resident anonymous pages and their swap)."""
-    total = 0
+    """Private memory of a Linux process in KB (its resident anonymous pages and their swap).
+    Raises when it cannot be read: a zero would pass any check on growth."""
+    if pid is None:
+        raise AssertionError("private memory: no such process")
+    found = {}
     try:
         with open(f"/proc/{pid}/status") as f:
             for line in f:
                 key, _, rest = line.partition(":")
                 if key in ("RssAnon", "VmSwap"):
-                    total += int(rest.split()[0])
-    except (OSError, TypeError):
-        return 0
-    return total
+                    found[key] = int(rest.split()[0])
+    except OSError as e:
+        raise AssertionError(f"private memory of process {pid}: {e}") from e
+    if "RssAnon" not in found:
+        raise AssertionError(f"private memory of process {pid}: no RssAnon in its status")
+    return sum(found.values())

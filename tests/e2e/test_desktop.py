@@ -45,18 +45,13 @@ class DesktopTests(ToolTestCase):
         self.start_tool()
         self.open_menu()
         self.desk.screenshot("menu")
+        self.desk.key("Escape")
+        wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
         # Right on a greyed popup opens nothing; on an enabled one it opens its sub-menu.
         for downs, name in ((1, "USB"), (2, "Bluetooth"), (3, "Rumble")):
-            self.desk.key(*(["Down"] * downs), "Right")
-            time.sleep(0.5)
-            self.assertEqual(self.popups_open(), 1, f"{name} must be greyed")
-            self.desk.key("Escape")
-            wait_for(lambda: self.popups_open() == 0, 5, what="menu closed")
-            self.open_menu()
+            self.assertFalse(self.submenu_opens(*(["Down"] * downs)), f"{name} must be greyed")
         # Wine's user is an administrator: "Registry" opens, which shows the check can see a sub-menu.
-        self.desk.key("Down", "Down", "Down", "Down", "Right")
-        wait_for(lambda: self.popups_open() == 2, 5, what="the Registry sub-menu")
-        self.desk.key("Escape", "Escape")
+        self.assertTrue(self.submenu_opens("Down", "Down", "Down", "Down"), "Registry must be live")
 
     def check_version_dialog(self, mode):
         self.choose_from_bottom(2)
@@ -78,9 +73,9 @@ class DesktopTests(ToolTestCase):
     def test_config_chosen_twice_leaves_one_dialog(self):
         place_dialogs_away(self.wine)
         self.start_tool()
-        self.choose_from_bottom(3)
+        self.choose_from_bottom(4)
         hwnd = self.dialog(SETTING_EN)
-        self.choose_from_bottom(3)
+        self.choose_from_bottom(4)
         time.sleep(1.5)
         self.assertEqual(len(self.wine.find(title=SETTING_EN)), 1)
         self.assertEqual(self.wine.probe("check", hwnd, ids.IDC_ENABLE_ANIMATION).strip(), "1")
@@ -95,12 +90,12 @@ class DesktopTests(ToolTestCase):
         stored = []
         # Typed into the box itself, as a user would, not moved with the arrows.
         for typed in ("0", "abc", "301", "42x", "7"):
-            self.choose_from_bottom(3)
+            self.choose_from_bottom(4)
             hwnd = self.dialog(SETTING_EN)
             self.wine.probe("settext", hwnd, ids.IDC_SPEED_EDIT, typed)
             self.wine.probe("click", hwnd, 1)
             wait_for(lambda: not self.wine.find(title=SETTING_EN), 10, what="the dialog closed")
-            self.choose_from_bottom(3)
+            self.choose_from_bottom(4)
             hwnd = self.dialog(SETTING_EN)
             stored.append(self.wine.probe("text", hwnd, ids.IDC_SPEED_EDIT).strip())
             self.wine.probe("click", hwnd, 2)
@@ -115,7 +110,7 @@ class DesktopTests(ToolTestCase):
         self.start_tool()
         self.choose_from_bottom(2)
         version = self.dialog(VERSION_EN)
-        self.choose_from_bottom(3)
+        self.choose_from_bottom(4)
         setting = self.dialog(SETTING_EN)
         foreground = lambda: int(self.wine.probe("foreground").strip())
         wait_for(lambda: foreground() == int(setting, 16), 5, what="the settings dialog in front")
@@ -145,7 +140,7 @@ class DesktopTests(ToolTestCase):
         place_dialogs_away(self.wine)
         proc = self.start_tool()
         # A change made since the start: animation off, through the settings dialog.
-        self.choose_from_bottom(3)
+        self.choose_from_bottom(4)
         hwnd = self.dialog(SETTING_EN)
         self.wine.probe("click", hwnd, ids.IDC_ENABLE_ANIMATION)
         wait_for(lambda: self.wine.probe("check", hwnd, ids.IDC_ENABLE_ANIMATION).strip() == "0", 5, what="the box cleared")
@@ -185,13 +180,14 @@ class DesktopTests(ToolTestCase):
 
 
     def test_the_windows_suites_desktop_tests(self):
-        # The Windows suite's tests of what start-up shows when it fails and of the calls to the
-        # notification area need a display, which the suite itself runs without: they run here.
+        # The Windows suite's tests of what start-up shows when it fails, of the calls to the
+        # notification area and of the application profiles dialog need a display, which the suite itself runs without: they run here.
         r = self.wine.run(["wine", os.path.join(harness.BUILD, "padwarden_win_tests.exe"),
-                           "--gtest_filter=StartUpFailure.*:TrayOnDesktop.*", "--gtest_brief=1"], timeout=180)
+                           "--gtest_filter=StartUpFailure.*:TrayOnDesktop.*:AppProfilesOnDesktop.*", "--gtest_brief=1"],
+                          timeout=180)
         out = r.stdout.decode("utf-8", "replace")
         self.assertEqual(r.returncode, 0, out)
-        self.assertIn("[  PASSED  ] 5 tests", out)
+        self.assertIn("[  PASSED  ] 6 tests", out)
         self.assertNotIn("SKIPPED", out)
 
     def test_the_menu_opens_once_at_the_point_the_notification_area_names(self):
@@ -216,6 +212,20 @@ class DesktopTests(ToolTestCase):
             wait_for(lambda: self.popups_open() == 0, 5, what="the menu closed")
             time.sleep(1.0)
             self.assertEqual(self.popups_open(), 0, f"{name} opened the menu again")
+
+    def test_a_cancelled_log_off_leaves_the_tool_running(self):
+        proc = self.start_tool()
+        window = self.tool_windows()[0]["hwnd"]
+        # Since Vista a log-off that another program refused, or the user cancelled, ends with
+        # WM_ENDSESSION and wParam FALSE.
+        self.assertEqual(self.wine.probe("send", window, 0x11, 0, 0x80000000).strip(), "1")
+        self.assertEqual(self.wine.probe("send", window, 0x16, 0, 0x80000000).strip(), "0")
+        self.menu_opens_within(10)
+        self.assertIsNone(proc.poll(), "the tool still runs")
+        self.assertIsNotNone(self.desk.tray_window(), "with its icon")
+        # And its own Exit still ends it.
+        self.choose_from_bottom(1)
+        self.assertEqual(proc.wait(30), 0)
 
 
 class LargeIconTests(ToolTestCase):
@@ -258,7 +268,7 @@ class JapaneseDesktopTests(ToolTestCase):
         self.desk.key("Escape")
         self.choose_from_bottom(2)
         wait_for(lambda: self.wine.find(title="Padwarden - バージョン情報"), 15, what="the Japanese version dialog")
-        self.choose_from_bottom(3)
+        self.choose_from_bottom(4)
         wait_for(lambda: self.wine.find(title="Padwarden - ツール設定"), 15, what="the Japanese settings dialog")
         self.desk.screenshot("dialogs-ja")
 

@@ -199,10 +199,21 @@ class SimulatedBuildTests(DriverCase):
         self.assertEqual(self.wine.probe("send", window, 0x218, 7, 0).strip(), "1")
         opened = [l for l in after() if re.match(r"^OPEN dev=[12] ", l)]
         self.assertGreaterEqual(len(opened), 2, "the devices are opened again")
-        # Every handle opened after the sleep was closed before a newer one was opened.
         mark2 = len(self.log_text().splitlines())
         wait_for(lambda: len([l for l in self.log_text().splitlines()[mark2:]
                               if re.match(r"^GET dev=[12] ok", l)]) > 4, 10, what="polls after the resume")
+        # Two resume notices: each device's handle opened after the sleep was closed before a newer
+        # one was opened, and one stays open.
+        held = {}
+        for line in after():
+            opened = re.match(r"^OPEN dev=(\d+) handle=(\d+)$", line)
+            closed = re.match(r"^CLOSE handle=(\d+) dev=(\d+)$", line)
+            if opened:
+                self.assertNotIn(opened.group(1), held, f"{line} while another handle of it was open")
+                held[opened.group(1)] = opened.group(2)
+            elif closed and held.get(closed.group(2)) == closed.group(1):
+                del held[closed.group(2)]
+        self.assertEqual(sorted(held), ["1", "2"], "each device's newest handle is open")
         # The second resume notice left the event set: the next sleep must still park the thread
         # and let it sleep, not spin.
         self.assertEqual(self.wine.probe("send", window, 0x218, 4, 0).strip(), "1")

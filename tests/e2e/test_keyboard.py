@@ -19,7 +19,8 @@ INFO_LEFT = [ids.IDC_INFO_VERSION, ids.IDC_INFO_MODE, ids.IDC_INFO_STATUS, ids.I
              ids.IDC_INFO_SPEED_LEFT]
 BTH_GROUP = [ids.IDC_INFO_HCI, ids.IDC_INFO_LMP, ids.IDC_INFO_MANUFACTURER, ids.IDC_INFO_ADAPTER, ids.IDC_INFO_REMOTE,
              ids.IDC_INFO_POWER, ids.IDC_INFO_LINK_QUALITY]
-SETTING_BOXES = [ids.IDC_ENABLE_ANIMATION, ids.IDC_SPEED_EDIT, ids.IDC_NOTIFY_PS_BUTTON, ids.IDC_NOTIFY_LOW_BATTERY]
+SETTING_BOXES = [ids.IDC_ENABLE_ANIMATION, ids.IDC_SPEED_EDIT, ids.IDC_NOTIFY_PS_BUTTON, ids.IDC_NOTIFY_LOW_BATTERY,
+                 ids.IDC_SHOW_STATE_TIP]
 RUMBLE_FIELDS = [ids.IDC_RUMBLE_ENABLE, ids.IDC_RUMBLE_GAIN, ids.IDC_RUMBLE_SMALL_MOTOR, ids.IDC_RUMBLE_LARGE_LOW,
                  ids.IDC_RUMBLE_LARGE_MID, ids.IDC_RUMBLE_LARGE_HIGH]
 
@@ -38,15 +39,18 @@ ORDER = {
     "rumble": RUMBLE_FIELDS + [1, 2],
     "ff": [ids.IDC_FF_VERSION, 1],
     "viewer": [ids.IDC_RUMBLE_DUMP, ids.IDC_RUMBLE_REFRESH, 2],
+    # Remove is greyed while the first row, which it cannot remove, is selected.
+    "app": [ids.IDC_APP_ENABLED, ids.IDC_APP_LIST, ids.IDC_APP_ADD, ids.IDC_APP_ADD_FRONT, ids.IDC_APP_USB,
+            ids.IDC_APP_BTH, 1, 2],
 }
 
 TITLES = {
     "en": {"setting": "Padwarden Setting", "version": "Padwarden - Version", "usb": "Driver Information - USB",
            "bth": "Driver Information - Bluetooth", "auto-fire": "Auto Fire Button Setting",
-           "rumble": "Rumble Setting - ", "ff": "Force Feedback Driver Information"},
+           "rumble": "Rumble Setting - ", "ff": "Force Feedback Driver Information", "app": "Application Profiles"},
     "ja": {"setting": "Padwarden - ツール設定", "version": "Padwarden - バージョン情報", "usb": "ドライバー情報 ｰ USB",
            "bth": "ドライバー情報 ｰ Bluetooth", "auto-fire": "連射ボタン設定", "rumble": "振動設定 - ",
-           "ff": "Padwarden - 振動機能 ドライバー情報"},
+           "ff": "Padwarden - 振動機能 ドライバー情報", "app": "アプリケーション別プロファイル"},
 }
 DEBUG_TITLE = "Debug Information"
 VIEWER_TITLE = "Rumble Parameter Viewer"
@@ -54,7 +58,7 @@ VIEWER_TITLE = "Rumble Parameter Viewer"
 KEY_DELAY_MS = 120
 COMMANDS = {"setting": ids.IDM_CONFIG, "version": ids.IDM_VERSION, "usb": ids.IDM_USB_INFORMATION,
             "bth": ids.IDM_BTH_INFORMATION, "auto-fire": ids.IDM_USB_AUTO_FIRE, "rumble": ids.IDM_RUMBLE_SETTING,
-            "ff": ids.IDM_RUMBLE_INFORMATION}
+            "ff": ids.IDM_RUMBLE_INFORMATION, "app": ids.IDM_APP_PROFILES}
 
 
 class FocusTrace:
@@ -200,13 +204,13 @@ class KeyboardDialogs(KeyboardCase):
         for name, want in (("usb", ORDER["usb"]), ("bth", ORDER["bth"])):
             hwnd = self.open_named(name)
             self.assert_tab_cycle(hwnd, self.title(name), want)
-            # Escape closes without storing the place; Enter (OK) stores it.
-            self.wine.probe("move", hwnd, 40, 50)
-            self.press(self.title(name), "Escape")
-            self.gone(hwnd)
-            hwnd = self.open_named(name)
+            # Enter (OK) stores the place; Escape afterwards closes without storing its own.
             self.wine.probe("move", hwnd, 60, 70)
             self.press(self.title(name), "Return")
+            self.gone(hwnd)
+            hwnd = self.open_named(name)
+            self.wine.probe("move", hwnd, 40, 50)
+            self.press(self.title(name), "Escape")
             self.gone(hwnd)
         # Auto fire: Space ticks the focused box, Enter sends, Escape sends nothing.
         hwnd = self.open_named("auto-fire")
@@ -227,6 +231,7 @@ class KeyboardDialogs(KeyboardCase):
         time.sleep(1.0)
         self.assertEqual(len(self.sent_auto_fire(1)), before + 1, "Escape sent nothing")
         stored = self.exit_and_read_settings()
+        # Neither the default place nor Escape's.
         self.assertEqual((stored["USBInformationPosX"], stored["USBInformationPosY"]), (60, 70))
         self.assertEqual((stored["BTHInformationPosX"], stored["BTHInformationPosY"]), (60, 70))
 
@@ -282,6 +287,24 @@ class KeyboardDialogs(KeyboardCase):
             self.gone(viewer)
 
 
+    def test_application_profiles(self):
+        self.start_all("")
+        app_key = r"HKCU\Software\Corvane\Padwarden\ApplicationProfiles"
+        self.wine.reg_delete(app_key)
+        hwnd = self.open_named("app")
+        self.assert_tab_cycle(hwnd, self.title("app"), ORDER["app"])
+        # Escape leaves the rules as they were; Enter saves what Space changed.
+        self.tab_to(hwnd, ids.IDC_APP_ENABLED)
+        self.press(self.title("app"), "space", "Escape")
+        self.gone(hwnd)
+        self.assertNotIn("Enabled", self.wine.reg_query(app_key) or {})
+        hwnd = self.open_named("app")
+        self.tab_to(hwnd, ids.IDC_APP_ENABLED)
+        self.press(self.title("app"), "space", "Return")
+        self.gone(hwnd)
+        self.assertEqual(self.wine.reg_query(app_key)["Enabled"][1], "0x0")
+
+
 class JapaneseKeyboard(KeyboardCase):
     lang = "ja_JP.UTF-8"
     language = "ja"
@@ -289,7 +312,8 @@ class JapaneseKeyboard(KeyboardCase):
     def test_tab_order_of_every_dialog_in_japanese(self):
         self.start_all("", "-debug")
         for name, order in (("setting", "setting-debug"), ("version", "version"), ("usb", "usb-debug"),
-                            ("bth", "bth-debug"), ("auto-fire", "auto-fire"), ("rumble", "rumble"), ("ff", "ff")):
+                            ("bth", "bth-debug"), ("auto-fire", "auto-fire"), ("rumble", "rumble"), ("ff", "ff"),
+                            ("app", "app")):
             hwnd = self.open_named(name)
             self.assert_tab_cycle(hwnd, self.title(name), ORDER[order])
             if name == "bth":

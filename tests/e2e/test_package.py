@@ -1,7 +1,8 @@
 """The installer under Wine, in a prefix made new for this file: a silent install, the running
 tool upgraded in place by a higher version, a downgrade refused, an uninstall that leaves only
-the settings, and the log-on start turned off from the command line. Both packages are built by
-scripts/package from the same padwarden.exe."""
+the settings (and one that goes on beside a copy that will not end), and the log-on start turned
+off from the command line. Both packages are built by scripts/package from the same
+padwarden.exe."""
 import glob
 import os
 import re
@@ -292,6 +293,36 @@ class Package(ToolTestCase):
         subprocess.run(["convert", shot, "-crop", f"{w}x{h}+{x}+{y}", "+repage", os.path.join(ARTIFACTS, name + ".png")],
                        check=True, timeout=30)
 
+    def remove_beside_a_stopped_copy(self):
+        """A running copy that will not end: -exit gives up after its 10 s, and so does the
+        removal's, which then goes on."""
+        self.start_installed()
+        pid = harness.linux_pid(self.wine.prefix, "padwarden.exe")
+        os.kill(pid, signal.SIGSTOP)
+        try:
+            started = time.monotonic()
+            code = self.wine.run(["wine", os.path.join(self.install_dir(), "padwarden.exe"), "-exit"],
+                                 timeout=120).returncode
+            took = time.monotonic() - started
+            sys.stderr.write(f"\n-exit beside a stopped copy returned {code} after {took:.1f} s\n")
+            self.assertEqual(code, 0)
+            # At least the bound: it did find the copy and wait for it.
+            self.assertTrue(10 <= took < 30, f"-exit took {took:.1f} s")
+            started = time.monotonic()
+            self.assertEqual(self.msiexec("/x", self.new_msi, "/qn", log="stopped.log"), 0,
+                             self.log_text("stopped.log"))
+            took = time.monotonic() - started
+            sys.stderr.write(f"the removal beside it took {took:.1f} s\n")
+            self.assertLess(took, 60, "the removal waits for the copy only as long as -exit does")
+            # All but the program in use goes. Windows leaves that to the next restart and says so
+            # (3010); Wine's msi leaves it silently.
+            self.assertFalse(os.path.exists(os.path.join(self.install_dir(), "README.txt")))
+        finally:
+            os.kill(pid, signal.SIGCONT)
+        # Let go, it reads the Exit it was asked for.
+        wait_for(lambda: self.tool_pids() == [], 30, what="the stopped copy ended once let go")
+        shutil.rmtree(self.install_dir())  # what the restart would remove
+
     def test_the_project_version_is_in_both_programs_and_the_package(self):
         """The version is set once, in CMakeLists.txt: it must reach both programs' version resources,
         their manifests and the package, all four fields as the version dialog shows them."""
@@ -395,7 +426,10 @@ class Package(ToolTestCase):
             log = f"nologon{ui[1:]}.log"
             self.assertEqual(self.msiexec("/i", self.new_msi, ui, "STARTATLOGON=0", log=log), 0, self.log_text(log))
             self.assert_installed(new_version, run_value=False)
-            self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
+            if ui == "/qn":
+                self.remove_beside_a_stopped_copy()
+            else:
+                self.assertEqual(self.msiexec("/x", self.new_msi, "/qn"), 0)
             self.assert_removed()
 
         # For all users it installs nothing, and says why.

@@ -10,7 +10,7 @@ import re
 import time
 
 import harness
-from harness import BUILD, ToolTestCase, ids, wait_for
+from harness import BUILD, ToolTestCase, ids, read_text, wait_for
 from harness import identify_tray_icon, tray_icon_pictures
 
 WM_COMMAND = 0x0111
@@ -45,30 +45,22 @@ class RumbleCase(ToolTestCase):
             f.write(text)
         return path
 
-    @staticmethod
-    def read(path):
-        try:
-            with open(path, encoding="utf-8", errors="replace") as f:
-                return f.read()
-        except FileNotFoundError:
-            return ""
-
     def ff_lines(self, pattern):
-        return [l for l in self.read(self.fflog).splitlines() if re.search(pattern, l)]
+        return [l for l in read_text(self.fflog).splitlines() if re.search(pattern, l)]
 
     def start_all(self, *args, claim="claim FFSim 1 0 0 3"):
         self.wine.start("ds3sim.exe", "--hid", "--script", self.write("ds3sim.txt", "add usb\n"), "--log",
                         self.ds3log)
-        wait_for(lambda: "READY" in self.read(self.ds3log), 60, what="ds3sim to be ready")
+        wait_for(lambda: "READY" in read_text(self.ds3log), 60, what="ds3sim to be ready")
         self.start_tool(*args, exe="padwarden.exe")
-        wait_for(lambda: re.search(r"^GET dev=1 ok", self.read(self.ds3log), re.M), 30, what="the first poll")
+        wait_for(lambda: re.search(r"^GET dev=1 ok", read_text(self.ds3log), re.M), 30, what="the first poll")
         if claim:
             self.start_client(claim)
 
     def start_client(self, claim, log=None):
         self.wine.start("ffsim.exe", "--script", self.write("ffsim.txt", claim + "\n"), "--control", self.ffcontrol,
                         "--log", log or self.fflog)
-        wait_for(lambda: re.search(r"^CLAIM slot=", self.read(log or self.fflog), re.M), 30, what="the claim")
+        wait_for(lambda: re.search(r"^CLAIM slot=", read_text(log or self.fflog), re.M), 30, what="the claim")
 
     def ff(self, line):
         with open(self.ffcontrol, "a") as f:
@@ -89,25 +81,30 @@ class RumbleCase(ToolTestCase):
         return self.wine.find(cls="#32768")
 
     def open_rumble_menu(self):
-        """Opens the tray menu and tries the Rumble popup; returns the open popups afterwards."""
+        """Opens the tray menu and the Rumble sub-menu; returns the two open popups."""
         self.open_menu()
         self.desk.key("Down", "Down", "Down", "Right")
-        time.sleep(0.6)
-        return self.popups()
+        return wait_for(lambda: len(self.popups()) == 2 and self.popups(), 10, what="the Rumble sub-menu")
 
     def close_menus(self):
         self.desk.key("Escape", "Escape")
         wait_for(lambda: not self.popups(), 5, what="the menu to close")
 
     def rumble_menu_live(self):
-        live = len(self.open_rumble_menu()) == 2
-        self.close_menus()
-        return live
+        return self.submenu_opens("Down", "Down", "Down")
+
+    def polls(self):
+        return len(re.findall(r"^GET dev=1 ", read_text(self.ds3log), re.M))
+
+    def next_pass(self):
+        """Waits for a poll after this moment: the pass before it, and what it found of the clients,
+        is then decided, and the menu shows it."""
+        polls = self.polls()
+        wait_for(lambda: self.polls() > polls, 15, what="the next poll")
 
     def permission_strip(self):
         """The Rumble sub-menu's left margin, where the check mark of the permission item is drawn."""
         popups = self.open_rumble_menu()
-        self.assertEqual(len(popups), 2, "the Rumble sub-menu opens")
         sub = max(popups, key=lambda p: p["rect"][0])
         x, y, _, h = sub["rect"]
         _, _, px = self.desk.grab(x + 1, y + 1, 18, h - 2)
@@ -119,7 +116,7 @@ class RumbleTests(RumbleCase):
     def test_client_lights_the_menu_and_the_icon_and_the_permission_follows(self):
         self.wine.reg_add("IconAnimationSpeed", "REG_DWORD", 1)
         self.start_all(claim=None)
-        time.sleep(1.0)
+        self.next_pass()
         self.assertFalse(self.rumble_menu_live(), "no client: Rumble greyed")
         icons = tray_icon_pictures()
 
@@ -196,9 +193,9 @@ class RumbleTests(RumbleCase):
         wait_for(lambda: self.ff_lines(r"^DIE holding the mutex$"), 10, what="the client to die")
         second = os.path.join(self.work, "ffsim-second.log")
         self.start_client("claim Second 2 0 0 1", log=second)
-        self.assertRegex(self.read(second), r"CLAIM slot=1 name=Second")
+        self.assertRegex(read_text(second), r"CLAIM slot=1 name=Second")
         self.command(CMD_PERMISSION)
-        wait_for(lambda: re.search(r"^ENABLE 0$", self.read(second), re.M), 10,
+        wait_for(lambda: re.search(r"^ENABLE 0$", read_text(second), re.M), 10,
                  what="the next lock and the switch at the second client")
         self.assertFalse(self.wine.find(title="Error"), "no lock failure shown")
         self.assertTrue(self.rumble_menu_live())
@@ -229,7 +226,7 @@ class RumbleTests(RumbleCase):
         self.start_all()
         wait_for(lambda: self.ff_lines(r"^ENABLE 1$"), 10, what="the client to read the switch")
         self.hold(15000)
-        polls = lambda: len(re.findall(r"^GET dev=1 ok", self.read(self.ds3log), re.M))  # noqa: E731
+        polls = lambda: len(re.findall(r"^GET dev=1 ok", read_text(self.ds3log), re.M))  # noqa: E731
         before, start = polls(), time.time()
         time.sleep(3.0)
         made = polls() - before
@@ -300,7 +297,7 @@ class RumbleTests(RumbleCase):
         start = time.time()
         wait_for(lambda: self.ff_lines(r"^LOST slot=0$"), 150, step=1.0, what="the slot to be reaped")
         self.assertGreater(time.time() - start, 50, "not before a period of 600 polls")
-        time.sleep(0.5)
+        self.next_pass()
         self.assertFalse(self.rumble_menu_live(), "Rumble greyed once the only client is gone")
 
     def test_thirty_third_claim_refused_and_unterminated_name_bounded(self):

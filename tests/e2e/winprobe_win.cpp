@@ -107,14 +107,86 @@ int FocusedControl(HWND dialog, HWND* control) {
     return 1;
 }
 
+// The texts of every tool of a tooltip control in another process, one line each with its line
+// ends as " | ": read through memory lent in that process, as a screen reader reads them.
+int PrintTooltipTexts(HWND tip) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(tip, &processId);
+    HANDLE process = OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (process == nullptr)
+        return 1;
+    constexpr SIZE_T kTextUnits = 1024;
+    const SIZE_T size = sizeof(TTTOOLINFOW) + kTextUnits * sizeof(wchar_t);
+    auto* lent =
+        static_cast<BYTE*>(VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+    int failed = lent == nullptr;
+    const LRESULT tools = failed ? 0 : SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0);
+    for (LRESULT i = 0; i < tools && !failed; ++i) {
+        TTTOOLINFOW info = {};
+        info.cbSize = sizeof info;
+        info.lpszText = reinterpret_cast<LPWSTR>(lent + sizeof info);
+        const wchar_t none[1] = {0};
+        failed = !WriteProcessMemory(process, lent, &info, sizeof info, nullptr) ||
+                 !WriteProcessMemory(process, lent + sizeof info, none, sizeof none, nullptr) ||
+                 !SendMessageW(tip, TTM_ENUMTOOLSW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(lent)) ||
+                 !ReadProcessMemory(process, lent, &info, sizeof info, nullptr);
+        if (failed)
+            break;
+        info.lpszText = reinterpret_cast<LPWSTR>(lent + sizeof info);
+        wchar_t text[kTextUnits] = {};
+        failed = !WriteProcessMemory(process, lent, &info, sizeof info, nullptr) ||
+                 (SendMessageW(tip, TTM_GETTEXTW, kTextUnits, reinterpret_cast<LPARAM>(lent)), 0) ||
+                 !ReadProcessMemory(process, lent + sizeof info, text, sizeof text, nullptr);
+        text[kTextUnits - 1] = 0;
+        std::wstring line;
+        for (const wchar_t* c = text; *c != 0; ++c)
+            line += *c == L'\n' ? std::wstring(L" | ") : *c == L'\r' ? std::wstring() : std::wstring(1, *c);
+        Print(line);
+    }
+    if (lent != nullptr)
+        VirtualFreeEx(process, lent, 0, MEM_RELEASE);
+    CloseHandle(process);
+    return failed ? 1 : 0;
+}
+
+// The number of visible menus on the screen: Wine draws each open menu level as one "#32768"
+// window, and keeps none visible once tracking ends.
+int OpenMenus() {
+    int count = 0;
+    HWND after = nullptr;
+    while ((after = FindWindowExW(nullptr, after, MAKEINTATOM(32768), nullptr)) != nullptr)
+        count += IsWindowVisible(after) ? 1 : 0;
+    return count;
+}
+
+// The system clock in seconds since 1970: under Wine it is the Linux clock, so a test can hold
+// it against its own time.time().
+std::wstring WallClock() {
+    // Looked up, not linked: the build targets systems older than the call.
+    using PreciseTime = void(WINAPI*)(FILETIME*);
+    static const auto precise = reinterpret_cast<PreciseTime>(reinterpret_cast<void*>(
+        GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME now = {};
+    if (precise != nullptr)
+        precise(&now);
+    else
+        GetSystemTimeAsFileTime(&now);
+    const unsigned long long ticks =
+        (static_cast<unsigned long long>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+    const unsigned long long unix = ticks - 116444736000000000ULL;
+    wchar_t text[64];
+    swprintf(text, 64, L"%llu.%06llu", unix / 10000000ULL, (unix % 10000000ULL) / 10ULL);
+    return text;
+}
+
 int Usage() {
     Print(
         L"usage: winprobe windows | foreground | workarea | children HWND | focus HWND | focus-trace HWND "
-        L"MILLISECONDS | text HWND ID | "
+        L"MILLISECONDS | menu-watch MILLISECONDS | text HWND ID | "
         L"check HWND ID | visible HWND ID | enabled HWND ID | click HWND ID | settext HWND ID TEXT | "
         L"post HWND MSG WPARAM LPARAM [COUNT] | send HWND MSG WPARAM LPARAM [TIMEOUT_MS] | combo HWND ID | "
         L"select HWND ID INDEX | progress HWND ID | move HWND X Y | broadcast MESSAGE_NAME | rect HWND ID | "
-        L"tray-delete HWND ICON_ID (an ID of - names HWND itself)");
+        L"tray-delete HWND ICON_ID (an ID of - names HWND itself) | tooltip HWND");
     return 2;
 }
 
@@ -168,6 +240,32 @@ int wmain(int argc, wchar_t** argv) {
         }
         return 0;
     }
+    if (cmd == L"menu-watch" && argc >= 3) {
+        // Started before a click, so that what it times is the tool and not this program's own
+        // start: "ready TIME", then "COUNT TIME" for the first count of open menus and at each
+        // change. Ends once the menus that opened are all gone, or after MILLISECONDS.
+        const ULONGLONG end = GetTickCount64() + wcstoul(argv[2], nullptr, 0);
+        int last = OpenMenus();
+        int opened = last > 0;
+        Print(L"ready " + WallClock());
+        Print(std::to_wstring(last) + L" " + WallClock());
+        fflush(stdout);
+        while (GetTickCount64() < end) {
+            const int now = OpenMenus();
+            if (now != last) {
+                Print(std::to_wstring(now) + L" " + WallClock());
+                fflush(stdout);
+                last = now;
+                opened |= now > 0;
+                if (opened && now == 0)
+                    return 0;
+            }
+            // A tight loop, but one that leaves the cores to the tool it watches.
+            Sleep(1);
+        }
+        Print(L"timeout " + WallClock());
+        return 1;
+    }
     if (cmd == L"workarea") {
         // The main monitor's work area, "left top right bottom": where dialogs must open.
         MONITORINFO info = {};
@@ -190,6 +288,8 @@ int wmain(int argc, wchar_t** argv) {
         const UINT msg = RegisterWindowMessageW(argv[2]);
         return msg != 0 && PostMessageW(HWND_BROADCAST, msg, 0, 0) ? 0 : 1;
     }
+    if (cmd == L"tooltip" && argc >= 3)
+        return PrintTooltipTexts(ParseWindow(argv[2]));
     if (cmd == L"children" && argc >= 3) {
         EnumChildWindows(ParseWindow(argv[2]), ListChild, reinterpret_cast<LPARAM>(ParseWindow(argv[2])));
         return 0;

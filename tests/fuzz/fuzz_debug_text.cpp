@@ -14,8 +14,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1)
         return 0;
     const uint8_t pick = data[0];
-    uint8_t record[256] = {};
-    std::memcpy(record, data + 1, size - 1 < sizeof record ? size - 1 : sizeof record);
+    // The record is exactly as long as a record, so reading past it is caught too.
+    std::vector<uint8_t> heapRecord(kDriverInfoSize);
+    std::memcpy(heapRecord.data(), data + 1, size - 1 < heapRecord.size() ? size - 1 : heapRecord.size());
+    const uint8_t* record = heapRecord.data();
     const uint32_t selector = (pick & 1) ? 0x00010000u : 0u;
     const uint32_t infoType = (pick >> 1) & 7; // 4..7 are not views; they must be refused, not read past
     // Exactly sized heap buffers, so a write one past the end is caught.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "profiles/profile_file.h"
 #include "profiles/profile_reader_portable.h"
@@ -31,10 +32,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const Utf16* p = path.c_str();
     ProfileRecord record = {};
     LoadProfileFile(p, &record);
-    // Short buffers exercise the cuts at the edge of a value.
+    // Short buffers exercise the cuts at the edge of a value; each is exactly as large as the
+    // reader is told, so a write past it is caught.
     for (uint32_t capacity : {1u, 2u, 3u, 31u}) {
-        Utf16 out[32];
-        PortableReadProfileText(u"HEADER", u"Title", u"\"d\"", out, capacity, p);
+        std::vector<Utf16> out(capacity);
+        PortableReadProfileText(u"HEADER", u"Title", u"\"d\"", out.data(), capacity, p);
     }
     PortableReadProfileInt(u"SETTING", u"UseHatSwitch", -1, p);
     std::remove(narrow.c_str());

@@ -21,11 +21,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const uint8_t* bytes = size > 0 ? data + 1 : data;
     const size_t count = size > 0 ? size - 1 : 0;
     std::memcpy(state.rumbleBlock, bytes, count < kRumbleBlockSize ? count : kRumbleBlockSize);
+    SweepRumbleSlots(&state);
+    // The same bytes in an allocation of exactly the block's size, so that a read or write past
+    // its end is caught: the in-memory mapping has fields of its own behind the block.
+    std::vector<uint8_t> block(state.rumbleBlock, state.rumbleBlock + kRumbleBlockSize);
+    std::vector<uint32_t> ages(kRumbleSlotCount);
     for (uint32_t i = 0; i < sweeps; ++i)
-        SweepRumbleSlots(&state);
+        SweepRumbleBlock(block.data(), ages.data());
 
     // Exactly sized heap buffers, so a write one past the end is caught.
-    const uint8_t* slot0 = RumbleSlot(state.rumbleBlock, 0);
+    const uint8_t* slot0 = RumbleSlot(block.data(), 0);
     for (size_t capacity : {size_t{1}, size_t{8}, kRumbleTitleUnits}) {
         std::vector<Utf16> title(capacity);
         FormatRumbleTitle(title.data(), capacity, u"Rumble Setting", slot0);
@@ -37,14 +42,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FormatRumbleField(field.data(), field.size(), value);
     }
     std::vector<Utf16> version(kFfVersionUnits);
-    FormatFfDriverVersion(state.rumbleBlock, version.data(), version.size());
+    FormatFfDriverVersion(block.data(), version.data(), version.size());
     for (size_t capacity : {size_t{1}, size_t{100}, kRumbleDumpUnits}) {
         std::vector<Utf16> dump(capacity);
-        FormatRumbleDump(state.rumbleBlock, dump.data(), capacity);
+        FormatRumbleDump(block.data(), dump.data(), capacity);
     }
-    ToggleRumblePermission(&state);
     const int32_t values[5] = {static_cast<int32_t>(sweeps), -1, 0x7FFFFFFF, -0x7FFFFFFF - 1, 5};
-    AcceptRumbleValues(RumbleSlot(state.rumbleBlock, 0), sweeps & 1, values);
+    // The last slot's row ends where the block does.
+    AcceptRumbleValues(RumbleSlot(block.data(), kRumbleSlotCount - 1), sweeps & 1, values);
+    SweepRumbleBlock(block.data(), ages.data());
+    ToggleRumblePermission(&state);
     SweepRumbleSlots(&state);
     CloseRumbleBlock(&state);
     return 0;

@@ -252,7 +252,8 @@ class MonitorThread : public ::testing::Test {
     void SetUp() override {
         SimReset();
         state_ = &FreshState();
-        state_->threadInterval = 20;
+        state_->threadInterval = interval_;
+        startPasses_ = state_->monitorPasses;
         SimAddDevice(SimKind::DriverUsb);
         SimAddDevice(SimKind::DriverBluetooth);
         thread_ = std::thread(MonitorThreadMain, state_);
@@ -260,20 +261,36 @@ class MonitorThread : public ::testing::Test {
     void TearDown() override {
         state_->running = 0;
         EventSet(&state_->resumeEvent);
-        WakeMonitor(state_);
+        EventSet(&state_->wakeEvent); // not WakeMonitor: a broken wake must not hang the suite
         thread_.join();
         CloseDevices(state_);
         SimReset();
     }
-    // Waits at most `limit` for `flag` to equal `want`.
-    static bool WaitFlag(SharedI32& flag, int want, std::chrono::milliseconds limit = 3s) {
+    // The bounds are generous: they only end a test whose condition never comes.
+    template <typename Done> static bool WaitUntil(Done done, std::chrono::milliseconds limit = 10s) {
         const auto end = std::chrono::steady_clock::now() + limit;
-        while (flag.load() != want) {
+        while (!done()) {
             if (std::chrono::steady_clock::now() > end)
                 return false;
             std::this_thread::sleep_for(1ms);
         }
         return true;
+    }
+    static bool WaitFlag(SharedI32& flag, int want, std::chrono::milliseconds limit = 10s) {
+        return WaitUntil([&] { return flag.load() == want; }, limit);
+    }
+    bool WaitPasses(uint32_t from, uint32_t more, std::chrono::milliseconds limit = 10s) {
+        return WaitUntil([&] { return state_->monitorPasses - from >= more; }, limit);
+    }
+    // Both controllers go, and the main thread wakes the Monitor thread. A pass that was under
+    // way ends after the close and decides as the woken one does: each of the `passes` awaited
+    // waits idle after it.
+    void GoIdle(uint32_t passes = 1) {
+        SimReset();
+        CloseDevices(state_);
+        const uint32_t from = state_->monitorPasses;
+        WakeMonitor(state_);
+        ASSERT_TRUE(WaitPasses(from, passes)) << "the wake brings a pass";
     }
     void Park() {
         state_->pauseRequested = 1;
@@ -283,57 +300,77 @@ class MonitorThread : public ::testing::Test {
         state_->pauseRequested = 0;
         EventSet(&state_->resumeEvent);
     }
+    uint32_t interval_ = 20;
+    uint32_t startPasses_ = 0;
     ToolState* state_ = nullptr;
     std::thread thread_;
 };
 
+// The USB controller refuses every read from before the thread starts.
+class MonitorThreadRefusedAtStart : public MonitorThread {
+  protected:
+    void SetUp() override {
+        SimReset();
+        state_ = &FreshState();
+        state_->threadInterval = interval_;
+        usb_ = SimAddDevice(SimKind::DriverUsb);
+        SimUpdateDevice(usb_, [](SimDevice& d) { d.faults.refuseRead = 1; });
+        SimAddDevice(SimKind::DriverBluetooth);
+        thread_ = std::thread(MonitorThreadMain, state_);
+    }
+    uint32_t usb_ = 0;
+};
+
+// An interval far beyond every bound below: whatever comes in time came through a wake.
+class MonitorThreadLongInterval : public MonitorThread {
+  protected:
+    MonitorThreadLongInterval() { interval_ = 600000; }
+};
+
 TEST_F(MonitorThread, StopsSoonAfterRunningIsCleared) {
-    std::this_thread::sleep_for(60ms);
-    EXPECT_EQ(state_->usbConnected.load(), 1);
-    EXPECT_EQ(state_->bthConnected.load(), 1);
+    EXPECT_TRUE(WaitFlag(state_->usbConnected, 1));
+    EXPECT_TRUE(WaitFlag(state_->bthConnected, 1));
     state_->running = 0;
-    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1, 2s));
+    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1));
 }
 
-TEST_F(MonitorThread, WithNothingToWatchItWaitsLongerAndAWakeBringsThePassAtOnce) {
-    std::this_thread::sleep_for(100ms);
-    const uint32_t busyFrom = state_->monitorPasses;
-    std::this_thread::sleep_for(300ms);
-    EXPECT_GE(state_->monitorPasses - busyFrom, 5u) << "two controllers: a pass every 20 ms";
-
-    // Both controllers go: the thread notices at its next pass and then waits a second a pass.
-    SimReset();
-    CloseDevices(state_);
-    WakeMonitor(state_);
-    std::this_thread::sleep_for(100ms);
+// The rates themselves are bench/monitor_bench.cpp's figures; here only what no clock can blur.
+TEST_F(MonitorThread, WithNothingToWatchItWaitsLonger) {
+    EXPECT_TRUE(WaitPasses(state_->monitorPasses, 5)) << "two controllers: it keeps polling";
+    // Two: the pass under way and the one the wake brings may both come before the idle wait.
+    GoIdle(2);
+    // An upper bound from the time actually waited: a slow machine only makes fewer passes, a
+    // thread that kept the 20 ms interval or spins makes dozens.
     const uint32_t idleFrom = state_->monitorPasses;
+    const auto start = std::chrono::steady_clock::now();
     std::this_thread::sleep_for(1500ms);
-    EXPECT_LE(state_->monitorPasses - idleFrom, 2u) << "idle: about a pass a second";
+    const auto waited =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+    EXPECT_LE(state_->monitorPasses - idleFrom, static_cast<uint32_t>(waited.count() / kIdlePassMs + 1))
+        << "idle: a pass a second";
+}
 
-    // A controller comes back: the main thread rediscovers and wakes the thread, which polls it
-    // at once and keeps the interval from then on.
+TEST_F(MonitorThreadLongInterval, AWakeBringsThePassAtOnce) {
+    ASSERT_TRUE(WaitPasses(startPasses_, 1));
+    GoIdle();
+    // A controller comes back: the main thread rediscovers and wakes the thread, which polls it.
     const uint32_t reads = CountReads();
     SimAddDevice(SimKind::DriverUsb);
     DiscoverDevices(state_);
     WakeMonitor(state_);
-    std::this_thread::sleep_for(150ms);
-    EXPECT_GE(CountReads() - reads, 3u);
-    EXPECT_EQ(state_->usbConnected.load(), 1);
+    EXPECT_TRUE(WaitUntil([&] { return CountReads() > reads; }));
+    EXPECT_TRUE(WaitFlag(state_->usbConnected, 1));
 
-    // Idle again; a stop or a pause request reaches the waiting thread at once through the wake.
-    SimReset();
-    CloseDevices(state_);
-    WakeMonitor(state_);
-    std::this_thread::sleep_for(1200ms); // well inside an idle wait
+    // Idle again; a pause and then a stop reach the waiting thread through the wake.
+    GoIdle();
     state_->pauseRequested = 1;
     WakeMonitor(state_);
-    EXPECT_TRUE(WaitFlag(state_->monitorPaused, 1, 400ms));
+    EXPECT_TRUE(WaitFlag(state_->monitorPaused, 1));
     Resume();
     ASSERT_TRUE(WaitFlag(state_->monitorPaused, 0));
-    std::this_thread::sleep_for(300ms);
     state_->running = 0;
     WakeMonitor(state_);
-    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1, 400ms));
+    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1));
 }
 
 TEST_F(MonitorThread, ParkedThreadPollsNothingUntilResumed) {
@@ -345,8 +382,7 @@ TEST_F(MonitorThread, ParkedThreadPollsNothingUntilResumed) {
     DiscoverDevices(state_);
     Resume();
     ASSERT_TRUE(WaitFlag(state_->monitorPaused, 0));
-    std::this_thread::sleep_for(100ms);
-    EXPECT_GT(CountReads(), reads);
+    EXPECT_TRUE(WaitUntil([&] { return CountReads() > reads; }));
 }
 
 TEST_F(MonitorThread, StrayResumeNoticesNeverLetASuspendPass) {
@@ -394,7 +430,16 @@ TEST_F(MonitorThread, CloseWhileParkedReleasesTheThread) {
     Park();
     state_->running = 0;
     EventSet(&state_->resumeEvent);
-    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1, 2s));
+    EXPECT_TRUE(WaitFlag(state_->monitorExited, 1));
 }
 
 } // namespace
+
+// A controller that refused its first read is found once it answers, with no device notice to
+// say so: nothing else would ever look for it again.
+TEST_F(MonitorThreadRefusedAtStart, AControllerThatRefusedItsFirstReadIsFoundOnceItAnswers) {
+    ASSERT_TRUE(WaitFlag(state_->bthConnected, 1));
+    EXPECT_EQ(state_->usbDeviceCount.load(), 0u);
+    SimUpdateDevice(usb_, [](SimDevice& d) { d.faults.refuseRead = 0; });
+    EXPECT_TRUE(WaitFlag(state_->usbConnected, 1)) << "found again by itself";
+}

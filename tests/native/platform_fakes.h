@@ -7,7 +7,8 @@
 
 struct FakeTray {
     std::mutex lock;
-    std::vector<uint32_t> sentValues; // iconValue of every modify call
+    std::vector<uint32_t> sentValues;     // iconValue of every modify call
+    std::vector<std::u16string> sentTips; // every tooltip sent
 };
 FakeTray& TheFakeTray();
 

@@ -536,6 +536,42 @@ TEST(RumbleText, FieldsAsShown) {
     }
 }
 
+// The tool's side of the block the force-feedback driver shares, written out by hand: what the
+// tool writes lands on these bytes, and these bytes are what it reads.
+TEST(RumbleText, TheToolsSideOfTheBlockByteForByte) {
+    static uint8_t block[kRumbleBlockSize];
+    std::memset(block, 0xAB, sizeof block);
+    WriteRumbleHeader(block, 1);
+    const uint8_t header[16] = {'P', 'D', 'W', 'N', 0, 3, 15, 0, 0, 0, 0, 0, 1, 0, 0, 0};
+    EXPECT_EQ(std::memcmp(block, header, sizeof header), 0);
+    // Slot 0 as a client left it: version 2.7 type 1 build 0x0309, the name "Ab", request and
+    // answer 41, then the row: enable 1, gain 100, thresholds 1000, 2000, 3000, 4000.
+    uint8_t want[169] = {'D', 'S', '3', 'R', 2, 7, 1, 0x09, 0x03, 'A', 0, 'b', 0};
+    const uint8_t tail[32] = {41,   0,    0, 0, 41,   0,    0, 0, 1,    0,    0, 0, 100,  0,    0, 0,
+                              0xE8, 0x03, 0, 0, 0xD0, 0x07, 0, 0, 0xB8, 0x0B, 0, 0, 0xA0, 0x0F, 0, 0};
+    std::memcpy(want + 137, tail, sizeof tail);
+    uint8_t* slot = block + 16;
+    std::memcpy(slot, want, sizeof want);
+    block[8] = 0x01;
+    Utf16 text[kRumbleTitleUnits];
+    FormatFfDriverVersion(block, text, kFfVersionUnits);
+    EXPECT_EQ(Ascii(text), " 2. 7. 1.0777");
+    FormatRumbleTitle(text, kRumbleTitleUnits, u"T", slot);
+    EXPECT_EQ(Ascii(text), "T - Ab");
+    const uint32_t shown[5] = {100, 1000, 2000, 3000, 4000};
+    for (int i = 0; i < 5; ++i)
+        EXPECT_EQ(ReadU32LE(slot + kRumbleEditFields[i]), shown[i]) << "edit control " << i;
+
+    // The dialog's accept: enable off, gain 1.5, thresholds 20, 10, 10, 50 (kept rising).
+    const int32_t values[5] = {150, 2000, 1000, 1000, 5000};
+    AcceptRumbleValues(slot, 0, values);
+    const uint8_t row[24] = {0,    0,    0, 0, 150,  0,    0, 0, 0xD0, 0x07, 0, 0,
+                             0xD1, 0x07, 0, 0, 0xD2, 0x07, 0, 0, 0x88, 0x13, 0, 0};
+    want[137] = 42; // the request the client answers
+    std::memcpy(want + 145, row, sizeof row);
+    EXPECT_EQ(std::memcmp(slot, want, sizeof want), 0);
+}
+
 TEST(RumbleText, TitleTakesAtMostTheNameField) {
     const Utf16* base = u"Rumble Setting";
     // The slot ends right after its name field, so reading on would leave the allocation.

@@ -316,7 +316,8 @@ TEST_F(SimDriverTest, NodeRestartKillsOldHandlesAndBringsTheDeviceBack) {
     SimGetDevice(bth, &d);
     EXPECT_EQ(d.restarts, 0u);
 
-    SimSetRestartDelay(40);
+    // Long enough that the checks below cannot outrun it; its end is waited for, not slept out.
+    SimSetRestartDelay(1000);
     uint32_t before = SimDeviceSetVersion();
     ASSERT_EQ(RestartPresentDevice(list, parent), 1);
     EXPECT_EQ(ClosePresentDeviceList(list), 1);
@@ -327,9 +328,11 @@ TEST_F(SimDriverTest, NodeRestartKillsOldHandlesAndBringsTheDeviceBack) {
     EXPECT_EQ(LastLog(), "GET dev=2 failed reason=dead-handle");
     EXPECT_EQ(Open(bth), nullptr) << "gone while restarting";
 
-    std::this_thread::sleep_for(std::chrono::milliseconds(60));
-    DeviceHandle fresh = Open(bth);
-    ASSERT_NE(fresh, nullptr);
+    DeviceHandle fresh = nullptr;
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while ((fresh = Open(bth)) == nullptr && std::chrono::steady_clock::now() < limit)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_NE(fresh, nullptr) << "back once the delay is over";
     EXPECT_EQ(SimDeviceSetVersion(), before + 2);
     Report r = Get(fresh);
     EXPECT_EQ(Tag(r), "DS3B") << "debug mode is off after a restart";

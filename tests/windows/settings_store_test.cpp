@@ -3,6 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <cwchar>
+#include <string>
+
 #include "app/settings.h"
 #include "app/app_win.h"
 
@@ -67,37 +71,64 @@ TEST_F(SettingsStore, ValuesOfTheRightSizeAreTakenAndClamped) {
 
 TEST_F(SettingsStore, SaveWritesAllTwentyValuesWithTypesAndSizes) {
     ToolState& state = Fresh();
-    state.usbAutoFirePlace.posX = 0x1234;
-    state.bthInformationPlace.posY = -1200; // a monitor above the main one
+    state.toolSettingPlace = {0, 1, 2};
+    state.versionPlace = {0, 3, 4};
+    state.rumblePlace = {0, 5, 6};
+    state.usbAutoFirePlace = {0, 0x1234, 8};
+    state.bthAutoFirePlace = {0, 9, 10};
+    state.usbInformationPlace = {0, 0, 11, 12};
+    state.bthInformationPlace = {0, 0, 13, -1200}; // a monitor above the main one
+    state.threadInterval = 250;
+    state.enableTrayIcon = 0;
+    state.enableAnimationIcon = 1;
+    state.enableNotifyPSButton = 0;
+    state.enableNotifyLowBattery = 1;
     state.iconAnimationSpeed = 77;
     ASSERT_EQ(SaveToolSettings(&state), 1);
+    // The stored form other versions and the user's exported keys rely on, written out by hand.
+    const struct {
+        const wchar_t* name;
+        DWORD type;
+        DWORD size;
+        uint32_t value;
+    } stored[] = {
+        {L"ToolSettingPosX", REG_BINARY, 2, 1},
+        {L"ToolSettingPosY", REG_BINARY, 2, 2},
+        {L"VersionPosX", REG_BINARY, 2, 3},
+        {L"VersionPosY", REG_BINARY, 2, 4},
+        {L"RumblePosX", REG_BINARY, 2, 5},
+        {L"RumblePosY", REG_BINARY, 2, 6},
+        {L"USBRapidFireSettingPosX", REG_BINARY, 2, 0x1234},
+        {L"USBRapidFireSettingPosY", REG_BINARY, 2, 8},
+        {L"BTHRapidFireSettingPosX", REG_BINARY, 2, 9},
+        {L"BTHRapidFireSettingPosY", REG_BINARY, 2, 10},
+        {L"USBInformationPosX", REG_BINARY, 2, 11},
+        {L"USBInformationPosY", REG_BINARY, 2, 12},
+        {L"BTHInformationPosX", REG_BINARY, 2, 13},
+        {L"BTHInformationPosY", REG_BINARY, 2, 0xFB50}, // two's complement in the same 2 bytes
+        {L"ThreadInterval", REG_DWORD, 4, 250},
+        {L"EnableTrayIcon", REG_DWORD, 4, 0},
+        {L"EnableAnimationIcon", REG_DWORD, 4, 1},
+        {L"EnableNotifyPSButton", REG_DWORD, 4, 0},
+        {L"EnableNotifyLowBattery", REG_DWORD, 4, 1},
+        {L"IconAnimationSpeed", REG_DWORD, 4, 77},
+    };
     HKEY key = nullptr;
     ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &key), ERROR_SUCCESS);
     DWORD count = 0;
     RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &count, nullptr, nullptr,
                      nullptr, nullptr);
     EXPECT_EQ(count, 20u);
-    StoredToolSettings want;
-    CaptureToolSettings(&state, &want);
-    for (int i = 0; i < kToolSettingCount; ++i) {
+    for (const auto& want : stored) {
         BYTE data[16] = {};
         DWORD type = 0, size = sizeof data;
-        ASSERT_EQ(RegQueryValueExW(key, W(kToolSettingNames[i]), nullptr, &type, data, &size), ERROR_SUCCESS)
-            << i;
-        if (i < kPositionSettingCount) {
-            EXPECT_EQ(type, static_cast<DWORD>(REG_BINARY)) << i;
-            EXPECT_EQ(size, 2u) << i;
-            EXPECT_EQ(data[0] | (data[1] << 8), want.positions[i]) << i;
-            if (i == 13) {
-                EXPECT_EQ(data[0] | (data[1] << 8), 0xFB50) << "two's complement in the same 2 bytes";
-            }
-        } else {
-            EXPECT_EQ(type, static_cast<DWORD>(REG_DWORD)) << i;
-            EXPECT_EQ(size, 4u) << i;
-            uint32_t value = 0;
-            memcpy(&value, data, 4);
-            EXPECT_EQ(value, want.dwords[i - kPositionSettingCount]) << i;
-        }
+        const std::string name(want.name, want.name + wcslen(want.name));
+        ASSERT_EQ(RegQueryValueExW(key, want.name, nullptr, &type, data, &size), ERROR_SUCCESS) << name;
+        EXPECT_EQ(type, want.type) << name;
+        EXPECT_EQ(size, want.size) << name;
+        uint32_t value = 0;
+        memcpy(&value, data, 4);
+        EXPECT_EQ(value, want.value) << name;
     }
     RegCloseKey(key);
 
@@ -106,6 +137,39 @@ TEST_F(SettingsStore, SaveWritesAllTwentyValuesWithTypesAndSizes) {
     EXPECT_EQ(again.usbAutoFirePlace.posX, 0x1234);
     EXPECT_EQ(again.bthInformationPlace.posY, -1200);
     EXPECT_EQ(again.iconAnimationSpeed.load(), 77u);
+    EXPECT_EQ(again.showStateInTooltip.load(), 0);
+
+    // The state tooltip: a twenty-first value while it is on, gone again once it is off.
+    auto values = [] {
+        HKEY k = nullptr;
+        DWORD n = 0;
+        if (RegOpenKeyExW(HKEY_CURRENT_USER, kKey, 0, KEY_READ, &k) == ERROR_SUCCESS) {
+            RegQueryInfoKeyW(k, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &n, nullptr, nullptr,
+                             nullptr, nullptr);
+            RegCloseKey(k);
+        }
+        return n;
+    };
+    again.showStateInTooltip = 1;
+    ASSERT_EQ(SaveToolSettings(&again), 1);
+    EXPECT_EQ(values(), 21u);
+    DWORD type = 0, data = 0, size = sizeof data;
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, L"ShowStateInTooltip", RRF_RT_ANY, &type, &data, &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(type, DWORD{REG_DWORD});
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(data, 1u);
+    ToolState& on = Fresh();
+    LoadToolSettings(&on);
+    EXPECT_EQ(on.showStateInTooltip.load(), 1);
+    on.showStateInTooltip = 0;
+    ASSERT_EQ(SaveToolSettings(&on), 1);
+    EXPECT_EQ(values(), 20u);
+    const uint8_t oneByte = 1;
+    Put(L"ShowStateInTooltip", REG_BINARY, &oneByte, 1);
+    ToolState& stray = Fresh();
+    LoadToolSettings(&stray);
+    EXPECT_EQ(stray.showStateInTooltip.load(), 0) << "a 1-byte value is not taken";
 }
 
 } // namespace

@@ -387,8 +387,9 @@ TEST(MenuResources, ThePopupsStandWhereTheTrayLooksForThem) {
 TEST(DialogFonts, EachLanguageGetsTheFontItsUsersExpect) {
     const WORD english = MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US);
     const WORD japanese = MAKELANGID(LANG_JAPANESE, SUBLANG_DEFAULT);
-    for (int dialog : {IDD_TOOL_SETTING, IDD_VERSION, IDD_USB_INFORMATION, IDD_BTH_INFORMATION,
-                       IDD_RUMBLE_SETTING, IDD_FF_INFORMATION, IDD_AUTO_FIRE, IDD_DEBUG_INFORMATION}) {
+    for (int dialog :
+         {IDD_TOOL_SETTING, IDD_VERSION, IDD_USB_INFORMATION, IDD_BTH_INFORMATION, IDD_RUMBLE_SETTING,
+          IDD_FF_INFORMATION, IDD_AUTO_FIRE, IDD_DEBUG_INFORMATION, IDD_APP_PROFILES}) {
         const TemplateFont en = FontOf(dialog, english);
         EXPECT_EQ(en.style & DS_SHELLFONT, static_cast<DWORD>(DS_SHELLFONT)) << dialog;
         EXPECT_EQ(en.face, L"MS Shell Dlg 2") << dialog;

@@ -63,16 +63,25 @@ class WorkflowChecks(unittest.TestCase):
             ("trigger", lambda w: w.update({True: {"push": {"branches": ["main"]}}})),
             ("trigger", lambda w: w[True].update({"pull_request": None})),
             ("container", lambda w: w["jobs"]["build"].pop("container")),
+            ("container", lambda w: w["jobs"]["build"]["steps"].pop(0)),
+            ("container", edit("build", "scripts/test", "scripts/test", "sudo scripts/test")),
             ("order", swap_test_and_package),
             # Signing whether or not the certificate is there.
             ("signing", lambda w: step(w, "build", "--sign").pop("if")),
             ("signing", edit("build", "NOT signed", "this release is NOT signed", "packaging")),
+            ("signing", lambda w: step(w, "build", "--sign")["env"].update({"SIGNING_CERTIFICATE": "cert"})),
+            ("signing", lambda w: step(w, "build", "NOT signed").update({"if": "env.SIGNED == 'true'"})),
             ("secrets", edit("build", "--sign", 'echo "signing', 'echo "$SIGNING_PASSWORD signing')),
             ("secrets", edit("build", "--sign", '"$SIGNING_PASSWORD"', '"${{ secrets.SIGNING_PASSWORD }}"')),
             ("secrets", edit("build", "--sign", "trap 'rm -rf \"$keys\"' EXIT\n", "")),
+            ("secrets", edit("build", "--sign", "umask 077\n", "set -x\n")),
             ("assets", edit("publish", "gh release upload", ' "${manifests[@]}"', "")),
             ("assets", edit("build", "NOT signed", ' --homepage "$GITHUB_SERVER_URL/$GITHUB_REPOSITORY"', "")),
+            ("assets", lambda w: w["jobs"]["publish"].pop("needs")),
+            ("assets", lambda w: w["jobs"]["publish"]["steps"].pop(0)),
             ("permissions", lambda w: w["jobs"]["publish"].pop("permissions")),
+            ("permissions", lambda w: w["jobs"]["build"].update({"permissions": {"contents": "write"}})),
+            ("permissions", lambda w: step(w, "publish", "gh release upload")["env"].pop("GH_TOKEN")),
             ("permissions", lambda w: w.update({"permissions": {"contents": "write"}})),
         ]
         for check, breaks in cases:
@@ -86,12 +95,25 @@ class WorkflowChecks(unittest.TestCase):
     def test_each_fault_in_the_windows_workflow_is_named(self):
         cases = [
             ("wix", edit("msvc", "candle.exe", "  exit 1\n}", "  exit 0\n}")),
+            ("wix", edit("msvc", "candle.exe", "$env:WIX", "$env:PATH")),
             ("sval", edit("msvc", "candle.exe", "light.exe\" -nologo", "light.exe\" -nologo -sval")),
             ("msiexec repair", drop("msvc", "repair.log")),
             ("msiexec uninstall", edit("msvc", "uninstall.log", "-notin 0, 3010", "-ne 0")),
             ("msiexec install", edit("msvc", "\\install.log", "/qn ", "")),
             ("msiexec upgrade", edit("msvc", "upgrade.log", "$env:NEW_MSI", "$env:OLD_MSI")),
+            ("msiexec upgrade", edit("msvc", "upgrade.log", "/i `", "/a `")),
+            ("msiexec repair", edit("msvc", "repair.log", "/l*v", "/log")),
+            ("msiexec repair", edit("msvc", "repair.log", "0, 3010", "0")),
+            ("msiexec repair", edit("msvc", "repair.log", "; exit 1 }", " }")),
+            ("msiexec install", edit("msvc", "\\install.log", "Programs\\Padwarden\\", "")),
+            ("msiexec uninstall", lambda w: w["jobs"]["msvc"]["steps"].insert(
+                5, w["jobs"]["msvc"]["steps"].pop(w["jobs"]["msvc"]["steps"].index(step(w, "msvc", "uninstall.log"))))),
             ("logs", lambda w: step(w, "msvc", "msiexec-logs").pop("if")),
+            ("no trigger", lambda w: w.pop(True)),
+            ("job msvc does not run on windows", lambda w: w["jobs"]["msvc"].update({"runs-on": "ubuntu-latest"})),
+            ("job msvc step 1 needs exactly one", lambda w: w["jobs"]["msvc"]["steps"][0].update({"run": "true"})),
+            ("job msvc does not check out", lambda w: w["jobs"]["msvc"]["steps"][0].update({"uses": "actions/cache@v4"})),
+            ("no step runs 'padwarden_win_tests.exe'", drop("msvc", "padwarden_win_tests.exe")),
         ]
         for check, breaks in cases:
             with self.subTest(check=check):
@@ -99,7 +121,7 @@ class WorkflowChecks(unittest.TestCase):
                 breaks(broken)
                 found = check_windows_workflow.problems(broken, self.presets)
                 self.assertEqual(len(found), 1, found)
-                self.assertTrue(found[0].startswith(check + ":"), found)
+                self.assertTrue(found[0].startswith(check), found)
 
     def test_the_scripts_fail_on_a_broken_file(self):
         release = copy.deepcopy(self.release)
