@@ -19,6 +19,12 @@ namespace {
 
 // One copy of the dialog, so one copy of the rules it edits.
 ApplicationRules* editing = nullptr;
+// The full path each rule was added from while the dialog is open; empty for a stored rule. It
+// tells the same program added again from another program of the same name.
+struct AddedPaths {
+    Utf16 path[kMaxApplicationRules][kRulePathChars];
+};
+AddedPaths* addedFrom = nullptr;
 
 // Position values beside the rules, as the dialog last stood.
 const Utf16 kPosXName[] = u"DialogPosX";
@@ -152,17 +158,22 @@ void AddProgram(HWND dialog, ToolState* state, const Utf16* path) {
     int clash = 0;
     for (uint32_t i = 0; i < editing->count; ++i) {
         const Utf16* program = editing->rules[i].program;
-        if (SameRuleName(program, path) || SameRuleName(program, name)) {
+        const int sameName = SameRuleName(RuleFileName(program), name);
+        // A rule by name that this dialog added from the same path is this program; one stored
+        // earlier may be another program of that name, so the new rule takes the full path.
+        const int byName = program == RuleFileName(program);
+        if (SameRuleName(program, path) || (sameName && byName && SameRuleName(addedFrom->path[i], path))) {
             FillList(dialog, state, static_cast<int>(i) + 1);
             ShowSelection(dialog, state);
             return;
         }
-        clash |= SameRuleName(RuleFileName(program), name);
+        clash |= sameName;
     }
     if (editing->count >= kMaxApplicationRules) {
         ShowErrorMessage(dialog, IDS_APP_FULL);
         return;
     }
+    CopyUtf16(addedFrom->path[editing->count], kRulePathChars, path);
     ApplicationRule& rule = editing->rules[editing->count++];
     rule = ApplicationRule{};
     CopyUtf16(rule.program, kRulePathChars, clash ? path : name);
@@ -232,7 +243,12 @@ INT_PTR InitApplicationProfiles(HWND dialog, ToolState* state) {
     SetWindowLongPtrW(dialog, DWLP_USER, reinterpret_cast<LONG_PTR>(state));
     DialogPlace& place = state->applicationProfilesPlace;
     editing = new (std::nothrow) ApplicationRules;
-    if (editing == nullptr) {
+    addedFrom = new (std::nothrow) AddedPaths{};
+    if (editing == nullptr || addedFrom == nullptr) {
+        delete editing;
+        delete addedFrom;
+        editing = nullptr;
+        addedFrom = nullptr;
         ShowErrorMessage(nullptr, IDS_CANNOT_CREATE_DIALOG);
         return TRUE; // the open flag stays down: the dialog goes before it is shown
     }
@@ -267,7 +283,9 @@ INT_PTR CloseApplicationProfiles(HWND dialog, ToolState* state) {
     StoreDialogPlace(dialog, &place.posX, &place.posY);
     WritePlace(state);
     delete editing;
+    delete addedFrom;
     editing = nullptr;
+    addedFrom = nullptr;
     EndDialogPlace(state, dialog, &place.open);
     return TRUE;
 }
@@ -284,7 +302,7 @@ INT_PTR SaveApplicationProfiles(HWND dialog, ToolState* state) {
 
 INT_PTR CommandApplicationProfiles(HWND dialog, WPARAM wParam) {
     ToolState* state = DialogState(dialog);
-    if (state == nullptr || editing == nullptr)
+    if (state == nullptr || editing == nullptr || addedFrom == nullptr)
         return FALSE;
     switch (LOWORD(wParam)) {
     case IDC_APP_ADD: BrowseForProgram(dialog, state); return TRUE;
@@ -298,9 +316,12 @@ INT_PTR CommandApplicationProfiles(HWND dialog, WPARAM wParam) {
         const int row = SelectedRow(dialog);
         if (row < 1 || static_cast<uint32_t>(row) > editing->count)
             return TRUE;
-        for (uint32_t i = static_cast<uint32_t>(row); i < editing->count; ++i)
+        for (uint32_t i = static_cast<uint32_t>(row); i < editing->count; ++i) {
             editing->rules[i - 1] = editing->rules[i];
+            CopyUtf16(addedFrom->path[i - 1], kRulePathChars, addedFrom->path[i]);
+        }
         --editing->count;
+        addedFrom->path[editing->count][0] = 0;
         FillList(dialog, state, row - 1);
         ShowSelection(dialog, state);
         return TRUE;

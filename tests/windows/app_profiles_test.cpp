@@ -46,6 +46,10 @@ TEST(AppProfilesOnDesktop, WhatTheDialogSavesReadsBackAsTheRules) {
     // The new row is selected: Bluetooth gets Racing, the third entry after "No change" and Menu.
     SendDlgItemMessageW(dialog, IDC_APP_BTH, CB_SETCURSEL, 2, 0);
     Command(dialog, IDC_APP_BTH, CBN_SELCHANGE);
+    // Another program of the same name is told apart by its full path.
+    CopyUtf16(state.lastFrontProgram, kFrontProgramChars, u"D:\\Other\\game.exe");
+    Command(dialog, IDC_APP_ADD_FRONT);
+    Command(dialog, IDC_APP_ADD_FRONT);
     CheckDlgButton(dialog, IDC_APP_ENABLED, BST_UNCHECKED);
     Command(dialog, IDOK);
     EXPECT_FALSE(IsWindow(dialog));
@@ -56,12 +60,16 @@ TEST(AppProfilesOnDesktop, WhatTheDialogSavesReadsBackAsTheRules) {
               ERROR_SUCCESS);
     EXPECT_STREQ(text, L"Game.exe||racing.ini");
     size = sizeof text;
-    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, L"Rule001", RRF_RT_ANY, nullptr, text, &size),
+    ASSERT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, L"Rule001", RRF_RT_REG_SZ, nullptr, text, &size),
+              ERROR_SUCCESS);
+    EXPECT_STREQ(text, L"D:\\Other\\game.exe||");
+    size = sizeof text;
+    EXPECT_EQ(RegGetValueW(HKEY_CURRENT_USER, kKey, L"Rule002", RRF_RT_ANY, nullptr, text, &size),
               ERROR_FILE_NOT_FOUND);
     static ApplicationRules rules;
     ASSERT_EQ(LoadApplicationRules(&rules), 1);
     EXPECT_EQ(rules.enabled, 0);
-    ASSERT_EQ(rules.count, 1u);
+    ASSERT_EQ(rules.count, 2u);
     EXPECT_EQ(std::memcmp(rules.rules[0].program, u"Game.exe", sizeof u"Game.exe"), 0);
     EXPECT_EQ(rules.rules[0].profile[0][0], 0);
     EXPECT_EQ(std::memcmp(rules.rules[0].profile[1], u"racing.ini", sizeof u"racing.ini"), 0);
