@@ -265,6 +265,15 @@ void ApplicationConnectionChanged(ToolState* state, int transport, int up) {
     Deliver(state, a, e);
 }
 
+int ForgetUndeliveredSwitch(ToolState* state, int transport, uint32_t ticket) {
+    ApplicationProfiles* a = state->applicationProfiles;
+    if (a == nullptr || TakeRuleTicket(a, ticket) == kChosenByHand)
+        return 0;
+    SwitchEvent e = {SwitchEventKind::DeviceGone, 0, -1, 0, transport, 0};
+    Deliver(state, a, e);
+    return 1;
+}
+
 void NoteAppliedProfile(ToolState* state, int transport, uint32_t ticket, uint32_t profileIndex) {
     ApplicationProfiles* a = state->applicationProfiles;
     const int32_t chooser = a != nullptr ? TakeRuleTicket(a, ticket) : kChosenByHand;

@@ -41,6 +41,9 @@ void ApplicationConnectionChanged(ToolState* state, int transport, int up);
 // A profile reached the driver: the menu's tick, the tooltip's chooser and the switching learn
 // of it. `ticket` tells a rule's switch from a choice by hand or by the command line.
 void NoteAppliedProfile(ToolState* state, int transport, uint32_t ticket, uint32_t profileIndex);
+// A rule's switch that did not reach the driver (busy, refused): the switching forgets what it
+// sent, so the next switch sends it again. 1 when `ticket` was a rule's, 0 for any other command.
+int ForgetUndeliveredSwitch(ToolState* state, int transport, uint32_t ticket);
 // Tells the user that the Monitor thread could not start, then takes the icon and window down.
 void FailMonitorThreadStart(ToolState* state);
 // The end of a run: shut-down and the single-instance mutex `single` released, or, when the

@@ -176,6 +176,10 @@ LRESULT MsgDeviceOutcome(ToolState* state, WPARAM ticket) {
     if (outcome.kind == DeviceCommandKind::ApplyProfile && outcome.end == DeviceCommandEnd::Done &&
         outcome.result == 1)
         NoteAppliedProfile(state, transport, static_cast<uint32_t>(ticket), outcome.profileIndex);
+    // A switch the user did not ask for shows no box over the game in front.
+    else if (outcome.kind == DeviceCommandKind::ApplyProfile &&
+             ForgetUndeliveredSwitch(state, transport, static_cast<uint32_t>(ticket)))
+        return 0;
     // A command from the command line is answered there, never with a box.
     if (AnswerRemoteOutcome(static_cast<uint32_t>(ticket), outcome))
         return 0;
