@@ -25,15 +25,32 @@ const Utf16* SkipBlanks(const Utf16* p) {
 }
 
 // The word at p if it is exactly `word`; p after it, or null.
+Utf16 Folded(Utf16 c) {
+    return c >= u'A' && c <= u'Z' ? static_cast<Utf16>(c - u'A' + u'a') : c;
+}
+
+// Switches are read without case, as Windows programs' switches are.
 const Utf16* Word(const Utf16* p, const char16_t* word) {
     for (; *word != 0; ++p, ++word)
-        if (*p != *word)
+        if (Folded(*p) != *word)
             return nullptr;
     return *p == 0 || *p == u' ' || *p == u'\t' ? p : nullptr;
 }
 
-Utf16 Folded(Utf16 c) {
-    return c >= u'A' && c <= u'Z' ? static_cast<Utf16>(c - u'A' + u'a') : c;
+// The first arguments that other parts of the tool read: the debug switch (any word after its
+// hyphen that begins with "debug"), the installer's switches and the elevated reset.
+int OtherSwitch(const Utf16* commandLine, const Utf16* p) {
+    static const char16_t kDebug[] = u"-debug";
+    size_t i = 0;
+    while (kDebug[i] != 0 && p[i] == kDebug[i])
+        ++i;
+    if (kDebug[i] == 0)
+        return 1;
+    static const char16_t kReset[] = u"-driver-reset";
+    for (i = 0; kReset[i] != 0 && p[i] == kReset[i];)
+        ++i;
+    return (kReset[i] == 0 && (p[i] == 0 || p[i] == u' ' || p[i] == u'\t')) ||
+           SetupSwitchOf(commandLine) != SetupSwitch::None;
 }
 
 // Exactly `length` units of `a` against all of `b`, letters without case.
@@ -154,6 +171,8 @@ RemoteParse RemoteSwitchOf(const Utf16* commandLine, RemoteSwitch* out) {
         out->verb = RemoteVerb::Help;
     else if ((rest = Word(p, u"-profile")) != nullptr)
         out->verb = RemoteVerb::Profile;
+    else if ((*p == u'-' || *p == u'/') && !OtherSwitch(commandLine, p))
+        return RemoteParse::Malformed; // a switch nothing in the tool knows
     else
         return RemoteParse::None;
     p = SkipBlanks(rest);

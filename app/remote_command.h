@@ -37,8 +37,10 @@ struct RemoteSwitch {
 };
 
 // What the command line asks of the running copy. None when its first argument is none of the
-// switches: the tool starts as before. Unknown when a switch is there but malformed (no
-// transport, no name, a name too long, something after it).
+// switches and no switch at all, or one that the tool reads elsewhere (-debug, the installer's,
+// -driver-reset): the tool starts as before. Malformed when a switch is there but malformed (no
+// transport, no name, a name too long, something after it) or is one nothing in the tool knows.
+// Switches and transports are read without case.
 enum class RemoteParse { None, Command, Malformed };
 RemoteParse RemoteSwitchOf(const Utf16* commandLine, RemoteSwitch* out);
 

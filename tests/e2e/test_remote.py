@@ -23,7 +23,7 @@ class CommandLineTests(HidStackCase):
             code, out = self.command(*args)
             self.assertEqual(code, 2, f"{args}: {out}")
             self.assertIn("No running copy", out)
-        for args in (("-profile", "usb"), ("-profile", "wifi", "Racing"), ("-status", "now")):
+        for args in (("-profile", "usb"), ("-profile", "wifi", "Racing"), ("-status", "now"), ("-statsu",)):
             code, out = self.command(*args)
             self.assertEqual(code, 3, f"{args}: {out}")
             self.assertIn("Unknown switch", out)
