@@ -1,7 +1,10 @@
 #!/usr/bin/env python3
 """Draws the tool's .ico files from the text pixel maps in resources/icons.
 
-Usage: python3 make_icons.py OUTDIR MAP...
+Usage: python3 make_icons.py [--png SIZE] OUTDIR MAP...
+
+With --png, each map is written as SIZE x SIZE PNG instead, for the README's
+icon legend.
 
 A map is plain text:
 
@@ -24,6 +27,7 @@ maps give one image.
 import os
 import struct
 import sys
+import zlib
 
 
 class MapError(Exception):
@@ -150,9 +154,29 @@ def encode_ico(width, height, bpp, colours, solid, pixels):
     return directory + entries + b"".join(image for _, image in images)
 
 
+def encode_png(width, height, bpp, colours, solid, pixels, size):
+    """The map as an RGBA PNG of size x size, nearest neighbour like the tray sizes."""
+    rows = b""
+    for row in scaled(pixels, width, height, size):
+        rows += b"\0" + b"".join(bytes(colours[c]) + b"\xff" if colours[c] else b"\0\0\0\0" for c in row)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(rows, 9)) + chunk(b"IEND", b"")
+
+
 def main(argv):
+    png_size = 0
+    if len(argv) > 2 and argv[1] == "--png":
+        if not argv[2].isdigit() or not 1 <= int(argv[2]) <= 1024:
+            sys.stderr.write("make_icons: --png needs a size of 1 to 1024\n")
+            return 2
+        png_size = int(argv[2])
+        argv = argv[:1] + argv[3:]
     if len(argv) < 3:
-        sys.stderr.write("usage: make_icons.py OUTDIR MAP...\n")
+        sys.stderr.write("usage: make_icons.py [--png SIZE] OUTDIR MAP...\n")
         return 2
     out_dir = argv[1]
     os.makedirs(out_dir, exist_ok=True)
@@ -164,8 +188,12 @@ def main(argv):
         except (OSError, UnicodeDecodeError, MapError) as error:
             sys.stderr.write("make_icons: %s\n" % error)
             return 1
-        data = encode_ico(*parsed)
-        target = os.path.join(out_dir, name + ".ico")
+        if png_size:
+            data = encode_png(*parsed, png_size)
+            target = os.path.join(out_dir, name + ".png")
+        else:
+            data = encode_ico(*parsed)
+            target = os.path.join(out_dir, name + ".ico")
         # Write beside the target first so a failed run never leaves half an icon.
         temporary = target + ".tmp"
         with open(temporary, "wb") as handle:

@@ -1,8 +1,11 @@
 """The scripts' bad arguments: each prints its usage and ends with 2 before it installs, builds
-or starts anything (no Wine here, and no display)."""
+or starts anything (no Wine here, and no display). And the README's icon legend still shows the
+pictures the maps draw."""
+import glob
 import os
 import subprocess
 import sys
+import tempfile
 import unittest
 
 ROOT = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -35,6 +38,23 @@ class BadArguments(unittest.TestCase):
         code, err = run("package", "--build", "/no/such/folder")
         self.assertEqual(code, 1)
         self.assertIn("/no/such/folder/padwarden.exe is missing", err)
+
+
+class IconLegend(unittest.TestCase):
+    def test_the_legend_pictures_are_the_maps_as_drawn_now(self):
+        maps = sorted(glob.glob(os.path.join(ROOT, "resources", "icons", "icon20*.txt")))
+        self.assertEqual(len(maps), 7)
+        with tempfile.TemporaryDirectory() as out:
+            subprocess.run([sys.executable, os.path.join(ROOT, "resources", "make_icons.py"), "--png", "64", out,
+                            *maps], check=True, timeout=60)
+            readme = open(os.path.join(ROOT, "README.md"), encoding="utf-8").read()
+            for m in maps:
+                name = os.path.splitext(os.path.basename(m))[0] + ".png"
+                with self.subTest(picture=name):
+                    self.assertIn("docs/icons/" + name, readme)
+                    with open(os.path.join(out, name), "rb") as a, open(os.path.join(ROOT, "docs", "icons", name),
+                                                                       "rb") as b:
+                        self.assertEqual(a.read(), b.read(), "run resources/make_icons.py --png 64 docs/icons ...")
 
 
 if __name__ == "__main__":
