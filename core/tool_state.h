@@ -55,10 +55,11 @@ constexpr size_t kTrayTipUnits = 128;
 constexpr size_t kAppliedRuleChars = 64;
 constexpr size_t kFrontProgramChars = 260;
 
-// What the state tooltip tells beyond the connection flags; Monitor thread only.
+// What the state tooltip tells beyond the connection flags; written by the Monitor thread. The
+// waiting flags are also read by the window thread's -status answer.
 struct TrayTipWatch {
-    int32_t usbWaiting = 0;
-    int32_t bthWaiting = 0;
+    SharedI32 usbWaiting{0};
+    SharedI32 bthWaiting{0};
     uint8_t battery = 0;
     // Bluetooth went after a pass read its battery, at this minute of the local day.
     int32_t bthSeen = 0;

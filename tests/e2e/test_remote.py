@@ -65,6 +65,11 @@ class CommandLineTests(HidStackCase):
         code, out = self.command("-disconnect")
         self.assertEqual(code, 1, out)
         self.assertEqual(self.wine.find(title="Error"), [])
+        # A driver that never answers: busy (4) within the bound, and no box either.
+        self.control_command("fault 2 hang")
+        code, out = self.command("-disconnect")
+        self.assertEqual(code, 4, out)
+        self.assertEqual(self.wine.find(title="Error"), [])
         self.control_command("fault 2 none", "unplug 2")
         wait_for(lambda: self.status()["bth.connected"] == "0", 20, what="Bluetooth gone in the status")
         code, out = self.command("-reconnect")

@@ -1,6 +1,6 @@
 // What a second copy hands over is untrusted: any bytes as the request the running copy decodes,
 // as the answer the sender decodes, and as a command line. A record taken must encode back to
-// itself, and the status text must stay within its bounds whatever the state.
+// itself, an answer taken keeps its text terminated, and a parsed name stays within its bounds.
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
