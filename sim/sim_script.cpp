@@ -520,8 +520,8 @@ SimCommandResult SimRunCommand(const char* text, std::string* reply) {
 }
 
 const char* SimScriptHelp() {
-    return "commands, one a line ('|' parts commands, '/' parts the values an argument takes; N is a "
-           "device\nnumber; numbers are decimal or 0x-hex; '#' starts a comment):\n"
+    return "commands, one a line ('|' parts the commands a row lists, '/' parts the values an argument "
+           "takes;\nN is a device number; numbers are decimal or 0x-hex; '#' starts a comment):\n"
            "  add usb/bth/foreign-joystick/non-joystick      reply: the new device's number\n"
            "  remove N | unplug N | plug N | restart N\n"
            "  restart-delay MS\n"
