@@ -260,6 +260,12 @@ int MonitorIdle(const ToolState* state) {
                : 0;
 }
 
+uint32_t PassWaitMs(int idle, uint32_t interval) {
+    // Every wake-up costs processor time for as long as the tool runs, which matters most when
+    // there is nothing to watch; what can change that comes with a wake.
+    return idle && interval < kIdlePassMs ? kIdlePassMs : interval;
+}
+
 void WakeMonitor(ToolState* state) {
     EventSet(&state->wakeEvent);
 }
@@ -299,15 +305,9 @@ void MonitorThreadMain(ToolState* state) {
         AnimationStep(state);
         if (!state->running)
             break;
-        if (MonitorIdle(state)) {
-            // Every wake-up costs processor time for as long as the tool runs, which matters most
-            // when there is nothing to watch; what can change that comes with a wake.
-            const uint32_t wait = state->threadInterval > kIdlePassMs ? state->threadInterval : kIdlePassMs;
-            EventWait(&state->wakeEvent, std::chrono::milliseconds(wait));
-        } else {
-            // Woken early only for work the window thread left, which should not wait a pass.
-            EventWait(&state->wakeEvent, std::chrono::milliseconds(state->threadInterval));
-        }
+        // Woken early for work the window thread left, which should not wait a pass.
+        EventWait(&state->wakeEvent,
+                  std::chrono::milliseconds(PassWaitMs(MonitorIdle(state), state->threadInterval)));
     }
     state->monitorExited = 1;
 }

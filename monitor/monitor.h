@@ -38,6 +38,8 @@ void MonitorThreadMain(ToolState* state);
 // between passes instead of the interval.
 constexpr uint32_t kIdlePassMs = 1000;
 int MonitorIdle(const ToolState* state);
+// How long the thread waits after a pass: the interval, or kIdlePassMs if idle and longer.
+uint32_t PassWaitMs(int idle, uint32_t interval);
 // Starts the next pass at once; the main thread calls it after it stops, parks or rediscovers,
 // so that an idle thread does not keep the change waiting.
 void WakeMonitor(ToolState* state);

@@ -337,17 +337,26 @@ TEST_F(MonitorThread, StopsSoonAfterRunningIsCleared) {
 // The rates themselves are bench/monitor_bench.cpp's figures; here only what no clock can blur.
 TEST_F(MonitorThread, WithNothingToWatchItWaitsLonger) {
     EXPECT_TRUE(WaitPasses(state_->monitorPasses, 5)) << "two controllers: it keeps polling";
+    Park(); // the thread is still, so its fields can be read
+    EXPECT_EQ(MonitorIdle(state_), 0) << "two controllers";
+    Resume();
     // Two: the pass under way and the one the wake brings may both come before the idle wait.
     GoIdle(2);
-    // An upper bound from the time actually waited: a slow machine only makes fewer passes, a
-    // thread that kept the 20 ms interval or spins makes dozens.
-    const uint32_t idleFrom = state_->monitorPasses;
-    const auto start = std::chrono::steady_clock::now();
-    std::this_thread::sleep_for(1500ms);
-    const auto waited =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
-    EXPECT_LE(state_->monitorPasses - idleFrom, static_cast<uint32_t>(waited.count() / kIdlePassMs + 1))
-        << "idle: a pass a second";
+    Park();
+    EXPECT_EQ(MonitorIdle(state_), 1) << "nothing open and no client";
+    state_->rumbleSlotMask = 4;
+    EXPECT_EQ(MonitorIdle(state_), 0) << "a force-feedback client is something to watch";
+    state_->rumbleSlotMask = 0;
+    Resume();
+    EXPECT_TRUE(WaitPasses(state_->monitorPasses, 2)) << "idle, it still looks now and then";
+
+    const struct {
+        int idle;
+        uint32_t interval, wait;
+    } cases[] = {{0, 20, 20},     {1, 20, 1000},   {1, 999, 1000},
+                 {1, 1000, 1000}, {1, 5000, 5000}, {0, 5000, 5000}};
+    for (const auto& c : cases)
+        EXPECT_EQ(PassWaitMs(c.idle, c.interval), c.wait) << c.idle << " " << c.interval;
 }
 
 TEST_F(MonitorThreadLongInterval, AWakeBringsThePassAtOnce) {
