@@ -154,8 +154,8 @@ class Wine:
     def run(self, argv, timeout=60, check=False, repeatable=None):
         """Runs `argv` in the prefix. A repeatable command (by default, one of Wine's registry tools)
         that ends non-zero having printed nothing at all is run once more: every failure these
-        programs know prints a line, so such a run never got to do its work (seen once for
-        `reg add` after a server restart, and once for the probe on a loaded machine)."""
+        programs know prints a line, so such a run never got to do its work (seen for `reg add`
+        after a server restart, and for the probe's `windows` and `click`)."""
         if repeatable is None:
             repeatable = argv[0] == "wine" and len(argv) > 1 and argv[1] in self.REPEATABLE_TOOLS
         r = self.run_once(argv, timeout)
@@ -182,13 +182,10 @@ class Wine:
             r.stdout, r.stderr = out.read(), err.read()
         return r
 
-    # Verbs that only look: asking one of them twice changes nothing.
-    LOOKING_VERBS = {"windows", "children", "text", "check", "visible", "enabled", "combo", "progress", "rect", "workarea"}
-
     def probe(self, *args, check=True):
         argv = ["wine", os.path.join(BUILD, "winprobe.exe"), *[str(a) for a in args]]
-        # The probe prints a line on every failure it knows, so a looking verb may be asked again.
-        r = self.run(argv, timeout=60, repeatable=bool(args) and args[0] in self.LOOKING_VERBS)
+        # The probe writes a line on stderr before it acts: a silent run did nothing, whatever its verb.
+        r = self.run(argv, timeout=60, repeatable=True)
         if check and r.returncode != 0:
             raise AssertionError(f"winprobe {args} failed ({r.returncode}): {r.stdout!r} {r.stderr!r}")
         return r.stdout.decode("utf-8", "replace").replace("\r\n", "\n")

@@ -1,6 +1,7 @@
 // A small Win32 console program that end-to-end tests run in the tool's Wine prefix to look at
 // windows of other processes: list them, read control texts and states, press buttons, post
-// messages. One command per run; answers are UTF-8 lines on stdout; exit code 0 on success.
+// messages. One command per run; answers are UTF-8 lines on stdout; exit code 0 on success;
+// stderr says it started.
 #include <windows.h>
 
 #include <commctrl.h>
@@ -193,6 +194,11 @@ int Usage() {
 } // namespace
 
 int wmain(int argc, wchar_t** argv) {
+    // A line on stderr before anything is done: a run that ended without it never got to act, so
+    // the harness may run it again whatever the command.
+    static const char kStarted[] = "winprobe: started\n";
+    DWORD written = 0;
+    WriteFile(GetStdHandle(STD_ERROR_HANDLE), kStarted, sizeof kStarted - 1, &written, nullptr);
     if (argc < 2)
         return Usage();
     const std::wstring cmd = argv[1];
